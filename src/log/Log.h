@@ -1,0 +1,53 @@
+// Log: the process-wide holder of the one diagnostic logger (log4cplus, UTF-8 text).
+//
+// Created on first use and kept for the whole process (never destroyed, so that detached
+// threads may still log while the process exits). Writes nothing until setUp() attaches a
+// file; every statement, its level check included, runs under one lock.
+//
+// Statements are written with ZLOG, which captures the statement's file and line:
+//     ZLOG("添加任务,id:" << id);
+// Wide values are passed as toAnsi(text).
+#pragma once
+
+#include "support/CriticalSection.h"
+
+#include <log4cplus/appender.h>
+#include <log4cplus/logger.h>
+
+#include <sstream>
+#include <string>
+
+class Log {
+public:
+    static Log& instance();
+
+    log4cplus::Logger& logger() { return log; }
+    Dravik::Threading::CriticalSection& statementLock() { return lock; }
+
+    // With `debug` set and a non-empty path: opens (truncates) the file, creating missing
+    // directories, switches every level on and writes the WARN record "日志创建成功".
+    // A repeated set-up replaces the earlier file appender, so no record is written twice.
+    void setUp(bool debug, const std::wstring& path);
+
+    // The part of a source path after its last "src/", as the log shows it.
+    static const char* sourceName(const char* file);
+
+private:
+    Log();
+
+    std::wstring loggerName;
+    log4cplus::Logger log;
+    Dravik::Threading::CriticalSection lock;
+};
+
+#define ZLOG(message)                                                                          \
+    do {                                                                                       \
+        Log& zlogHolder_ = Log::instance();                                                    \
+        Dravik::Threading::CriticalSectionGuard zlogGuard_(zlogHolder_.statementLock());       \
+        if (zlogHolder_.logger().isEnabledFor(log4cplus::DEBUG_LOG_LEVEL)) {                   \
+            std::ostringstream zlogText_;                                                      \
+            zlogText_ << message;                                                              \
+            zlogHolder_.logger().forcedLog(log4cplus::DEBUG_LOG_LEVEL, zlogText_.str(),        \
+                                           Log::sourceName(__FILE__), __LINE__);               \
+        }                                                                                      \
+    } while (0)

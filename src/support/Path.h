@@ -1,0 +1,25 @@
+// Path operations on wide paths as pages send them: "\" and "/" are both separators on input,
+// "/" is produced, "." and ".." are resolved lexically and a drive letter is plain text.
+// Joins are not cut at any length; a path the file system refuses fails where it is opened.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// `dir` and `name` joined by one separator, "." and ".." resolved. A `name` that starts
+// with a separator is taken whole; an empty `dir` gives `name` alone.
+std::wstring pathJoin(const std::wstring& dir, const std::wstring& name);
+// The text after the last separator (the whole text when there is none).
+std::wstring pathFileName(const std::wstring& path);
+// The extension of the last component from its last ".", dot included; "" when none.
+std::wstring pathExtension(const std::wstring& path);
+// Every "\" turned into "/": the form handed to the file system.
+std::wstring nativePath(const std::wstring& path);
+// The UTF-8 bytes of nativePath(path), for the C library.
+std::string fileSystemPath(const std::wstring& path);
+// True when a file or directory exists at the path.
+bool pathExists(const std::wstring& path);
+// Creates every missing directory of `dir`; true when it exists afterwards.
+bool createDirectories(const std::wstring& dir);
+// Size in bytes of the regular file at `path` (64-bit); 0 when it is missing or not a file.
+int64_t fileSize(const std::wstring& path);

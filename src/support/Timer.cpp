@@ -1,0 +1,64 @@
+#include "support/Timer.h"
+
+#include <boost/thread/thread.hpp>
+
+#include <chrono>
+
+namespace Dravik {
+namespace Threading {
+
+// State shared by the Timer and its run threads; lives as long as any of them.
+struct Timer::Shared {
+    boost::signals2::signal<void()> tick;
+    // Held while a tick is delivered; the destructor takes it to wait for that tick to end.
+    std::recursive_mutex delivering;
+    // Wakes a sleeping run early when its flag is set.
+    std::mutex sleepMutex;
+    std::condition_variable wake;
+};
+
+Timer::Timer() : shared(std::make_shared<Shared>()), tick(shared->tick) {}
+
+Timer::~Timer()
+{
+    stop();
+    std::unique_lock<std::recursive_mutex> gate(shared->delivering, std::defer_lock);
+    // Inside our own tick the lock is ours already; elsewhere wait for a tick under way.
+    gate.lock();
+    shared->tick.disconnect_all_slots();
+}
+
+void Timer::start()
+{
+    stopFlag = std::make_shared<boost::atomic<bool>>(false);
+    boost::thread thread(&Timer::timerProc, shared, stopFlag);
+    thread.detach();
+}
+
+void Timer::stop()
+{
+    if (!stopFlag)
+        return;
+    stopFlag->exchange(true);
+    std::lock_guard<std::mutex> lock(shared->sleepMutex);
+    shared->wake.notify_all();
+}
+
+void Timer::timerProc(std::shared_ptr<Shared> shared, StopFlag flag)
+{
+    for (;;) {
+        {
+            std::lock_guard<std::recursive_mutex> gate(shared->delivering);
+            if (flag->load())
+                break;
+            shared->tick();
+        }
+        if (flag->load())
+            break;
+        std::unique_lock<std::mutex> lock(shared->sleepMutex);
+        shared->wake.wait_for(lock, std::chrono::milliseconds(1000), [&] { return flag->load(); });
+    }
+}
+
+}  // namespace Threading
+}  // namespace Dravik

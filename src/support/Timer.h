@@ -1,0 +1,52 @@
+// Dravik::Threading::Timer: fires `tick` at once after start() and then about every 1000 ms,
+// on a detached thread of its own, until stop().
+//
+// Owned by a download job for the job's lifetime; start() and stop() are called by the job's
+// worker thread. `tick` slots run on the timer thread. Each run has its own stop flag, so a
+// stop() ends only the current run and a later start() begins a fresh one.
+//
+// The thread never touches the Timer itself: it shares the tick signal and a gate with it.
+// Destroying a running Timer stops the run and waits for a tick that is being delivered to
+// return (unless the destructor runs inside that tick); afterwards no slot is called again.
+#pragma once
+
+#include <boost/atomic.hpp>
+#include <boost/signals2/signal.hpp>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace Dravik {
+namespace Threading {
+
+class Timer {
+    struct Shared;
+
+public:
+    using StopFlag = std::shared_ptr<boost::atomic<bool>>;
+
+    Timer();
+    ~Timer();
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
+
+    // Starts a new run on a new detached thread. Call stop() first if a run is going on.
+    void start();
+    // Ends the current run: its thread fires no further tick and ends within moments.
+    void stop();
+
+private:
+    static void timerProc(std::shared_ptr<Shared> shared, StopFlag flag);
+    std::shared_ptr<Shared> shared;
+
+public:
+    boost::signals2::signal<void()>& tick;
+
+private:
+    StopFlag stopFlag;  // flag of the current run; null before the first start(). Owner's thread.
+};
+
+}  // namespace Threading
+}  // namespace Dravik
