@@ -1,0 +1,9 @@
+// The stdio host: one control in its own apartment; every line of `in` is one postMessage
+// text, every event is written to `out` as one line, flushed as it arrives.
+// At the end of input it returns 0 once no queue is running.
+#pragma once
+
+#include <cstdio>
+#include <istream>
+
+int runStdioHost(std::istream& in, std::FILE* out);

@@ -1,0 +1,54 @@
+// zelvorn: hosts the download control for pages and programs.
+//
+//   zelvorn stdio    one control; each line on standard input is a command text, each event
+//                    is written to standard output as one line.
+#include "StdioHost.h"
+
+#include <signal.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <thread>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: zelvorn stdio\n");
+    return 2;
+}
+
+// SIGINT and SIGTERM are taken by one thread of their own, so no handler ever runs inside
+// the control's code: it flushes what was written and ends the process.
+void handleStopSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread([set] {
+        int signal = 0;
+        sigwait(&set, &signal);
+        std::fflush(stdout);
+        std::_Exit(128 + signal);
+    }).detach();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::setlocale(LC_ALL, "");
+    if (argc < 2)
+        return usage();
+    if (std::strcmp(argv[1], "stdio") == 0) {
+        handleStopSignals();
+        std::ios::sync_with_stdio(false);
+        return runStdioHost(std::cin, stdout);
+    }
+    return usage();
+}

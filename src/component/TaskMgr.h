@@ -1,0 +1,35 @@
+// TaskMgr: the process-wide hub that every event of the system passes through on its way to
+// the page.
+//
+// One instance for the whole process, created on first use and never destroyed (worker threads
+// may still send while the process exits). The control created last installs its sender with
+// setSender() on the page's thread; any thread sends with sendEvent().
+//
+// m_sender is replaced while other threads may be sending: it is a shared holder swapped under
+// m_senderLock, and each sendEvent() calls the copy it took, outside the lock, so a send in
+// flight finishes with the sender it started with.
+#pragma once
+
+#include <boost/function.hpp>
+#include <json/value.h>
+
+#include <memory>
+#include <mutex>
+
+class TaskMgr {
+public:
+    using Sender = boost::function<void(Json::Value&)>;
+
+    static TaskMgr& instance();
+
+    void setSender(Sender sender);
+    // Hands the event to the installed sender and returns when the page has handled it.
+    // Throws boost::bad_function_call when no control has installed a sender.
+    void sendEvent(Json::Value& event);
+
+private:
+    TaskMgr() = default;
+
+    std::mutex m_senderLock;
+    std::shared_ptr<const Sender> m_sender;  // guarded by m_senderLock
+};

@@ -1,0 +1,152 @@
+#include "control/CDownloaderPartition.h"
+
+#include "component/TaskMgr.h"
+#include "control/DownloaderPartitionProxy.h"
+#include "control/MessageBox.h"
+#include "platform/ComThread.h"
+#include "support/JsonText.h"
+#include "support/Text.h"
+
+#include <boost/bind/bind.hpp>
+
+HRESULT CDownloaderPartition::create(CDownloaderPartition** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    ComPtr<CDownloaderPartition> control(new CDownloaderPartition());
+    HRESULT hr = control->construct();
+    if (FAILED(hr))
+        return hr;
+    *out = control.detach();
+    return S_OK;
+}
+
+CDownloaderPartition::CDownloaderPartition() = default;
+
+CDownloaderPartition::~CDownloaderPartition()
+{
+    // The table's own reference keeps the control alive while registered, so this only
+    // clears a registration that was already revoked.
+    if (m_gitCookie)
+        InterfaceTable::instance().revoke(m_gitCookie);
+}
+
+HRESULT CDownloaderPartition::construct()
+{
+    DownloaderPartitionProxy::registerFactory();
+    m_apartment = Apartment::current();
+    HRESULT hr = InterfaceTable::instance().registerInterface(static_cast<IDownloaderPartition*>(this),
+                                                              IID_IDownloaderPartition, &m_gitCookie);
+    if (FAILED(hr))
+        return hr;
+    // Only a control that will exist becomes the event sender: a failed creation must not
+    // leave the queue sending to a deleted object.
+    TaskMgr::instance().setSender(boost::bind(&CDownloaderPartition::sendJson, this, boost::placeholders::_1));
+    return S_OK;
+}
+
+HRESULT CDownloaderPartition::QueryInterface(const GUID& iid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IDownloaderPartition) {
+        AddRef();
+        *out = static_cast<IDownloaderPartition*>(this);
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+uint32_t CDownloaderPartition::Release()
+{
+    uint32_t remaining;
+    if (refs.releaseLast(remaining))
+        delete this;
+    return remaining;
+}
+
+HRESULT CDownloaderPartition::GetIDsOfNames(const std::wstring& name, DISPID* id)
+{
+    return downloaderPartitionDispatch().idOfName(name, id);
+}
+
+HRESULT CDownloaderPartition::Invoke(DISPID id, DispatchKind kind, std::vector<Variant>& args, Variant* result)
+{
+    return invokeDownloaderPartition(*this, id, kind, args, result);
+}
+
+HRESULT CDownloaderPartition::get_Version(std::wstring* version)
+{
+    if (version)
+        *version = kVersion;
+    return S_OK;
+}
+
+HRESULT CDownloaderPartition::put_recvMessage(ScriptFunction* function)
+{
+    if (m_recvMessage.get() != function)
+        m_recvMessage = ComPtr<ScriptFunction>(function);
+    return S_OK;
+}
+
+HRESULT CDownloaderPartition::postMessage(const std::wstring& text)
+{
+    if (text.size() < 4)
+        return S_OK;
+    Json::Value message;
+    if (!parseJson(toUtf8(text), message) || !message.isObject())
+        return S_OK;
+    const Json::Value& name = message["name"];
+    if (!name.isString())
+        return S_OK;
+    auto row = m_commands.find(name.asString());
+    if (row == m_commands.end())
+        return S_OK;
+    try {
+        row->second(message);
+    } catch (const std::exception&) {
+        // A member of the wrong type: the command is dropped, the host stays up.
+    }
+    return S_OK;
+}
+
+HRESULT CDownloaderPartition::FireRecvMessage(const std::wstring& json)
+{
+    if (!m_recvMessage)
+        return S_OK;
+    ComPtr<ScriptFunction> callback = m_recvMessage;  // the page may replace it while it runs
+    ++m_deliveryDepth;
+    callback->invoke(json);
+    --m_deliveryDepth;
+    return S_OK;
+}
+
+void CDownloaderPartition::sendJson(Json::Value& event)
+{
+    // Inside a callback the page's thread already has the turn of the delivery it is running.
+    const bool nested = m_apartment->isCurrent() && m_deliveryDepth > 0;
+    struct Turn {
+        DeliveryLock* lock;
+        Apartment& page;
+        ~Turn()
+        {
+            coUninitialize();
+            if (lock)
+                lock->release(page);
+        }
+    };
+    if (!nested)
+        m_sendLock.acquire(*m_apartment);
+    coInitializeEx();
+    Turn turn{nested ? nullptr : &m_sendLock, *m_apartment};
+
+    void* raw = nullptr;
+    if (FAILED(InterfaceTable::instance().getInterface(m_gitCookie, IID_IDownloaderPartition, &raw))) {
+        messageBox(L"从全局GIT中获取指针失败", L"sendJson");
+        return;
+    }
+    auto target = ComPtr<IDownloaderPartition>::adopt(static_cast<IDownloaderPartition*>(raw));
+    target->FireRecvMessage(fromUtf8(writeCompactJson(event)));
+}

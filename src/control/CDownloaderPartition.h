@@ -1,0 +1,61 @@
+// CDownloaderPartition: the control a page creates and talks to in JSON text.
+//
+// Lives in the apartment (the page's thread) that created it. Every scripting member runs on
+// that thread; sendJson() may be called from any thread and carries the event to the page's
+// thread. Construction installs the control as the task queue's event sender and registers it
+// in the interface table; that registration holds a reference, so the control stays alive, and
+// stays the target of the event sender, until it is revoked (normally: until the process ends).
+#pragma once
+
+#include "control/DeliveryLock.h"
+#include "control/IDownloaderPartition.h"
+#include "platform/Apartment.h"
+#include "platform/InterfaceTable.h"
+#include "platform/RefCounted.h"
+
+#include <json/value.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+class CDownloaderPartition : public IDownloaderPartition {
+public:
+    using CommandHandler = std::function<void(Json::Value& message)>;
+
+    static constexpr const wchar_t* kVersion = L"1,2,56,31650";
+
+    // Creates a control in the calling thread's apartment and hands out one reference.
+    // Fails with the registration's result when the calling thread is no apartment.
+    static HRESULT create(CDownloaderPartition** out);
+
+    HRESULT QueryInterface(const GUID& iid, void** out) override;
+    uint32_t AddRef() override { return refs.addRef(); }
+    uint32_t Release() override;
+
+    HRESULT GetIDsOfNames(const std::wstring& name, DISPID* id) override;
+    HRESULT Invoke(DISPID id, DispatchKind kind, std::vector<Variant>& args, Variant* result) override;
+
+    HRESULT get_Version(std::wstring* version) override;
+    HRESULT FireRecvMessage(const std::wstring& json) override;
+    HRESULT postMessage(const std::wstring& text) override;
+    HRESULT put_recvMessage(ScriptFunction* function) override;
+
+    // Sends one event object to the page; any thread. Returns when the page has handled it
+    // (or the event was dropped: no callback, or the page's apartment has ended).
+    void sendJson(Json::Value& event);
+
+private:
+    CDownloaderPartition();
+    ~CDownloaderPartition() override;
+    HRESULT construct();
+
+    ComPtr<ScriptFunction> m_recvMessage;              // page's thread only
+    InterfaceTable::Cookie m_gitCookie = 0;            // written once by construct()
+    std::map<std::string, CommandHandler> m_commands;  // filled at construction, then read-only
+    DeliveryLock m_sendLock;
+    std::shared_ptr<Apartment> m_apartment;            // written once by construct()
+    int m_deliveryDepth = 0;  // page's thread only: callbacks now running for FireRecvMessage
+    RefCounted refs;
+};

@@ -1,0 +1,38 @@
+#include "platform/ScriptFunction.h"
+
+const GUID IID_IScriptFunction = {0xA6EF9860, 0xC720, 0x11D0, {0x93, 0x37, 0x00, 0xA0, 0xC9, 0x0D, 0xCA, 0xA9}};
+
+ComPtr<ScriptFunction> ScriptFunction::create(Callback callback)
+{
+    return ComPtr<ScriptFunction>(new ScriptFunction(std::move(callback)));
+}
+
+void ScriptFunction::invoke(const std::wstring& text)
+{
+    try {
+        callback(text);
+    } catch (...) {
+        // The page's failure is its own; the next event is delivered as usual.
+    }
+}
+
+HRESULT ScriptFunction::QueryInterface(const GUID& iid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IScriptFunction) {
+        AddRef();
+        *out = this;
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+uint32_t ScriptFunction::Release()
+{
+    uint32_t remaining;
+    if (refs.releaseLast(remaining))
+        delete this;
+    return remaining;
+}

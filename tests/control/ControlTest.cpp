@@ -1,0 +1,131 @@
+#include "PageHarness.h"
+
+#include "component/TaskMgr.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+TEST(Control, ScriptedByNameThroughTheDispatchTable)
+{
+    PageHarness page;
+    page.apartment->invoke([&] {
+        IDownloaderPartition& control = *page.control.get();
+        DISPID id = 0;
+        const wchar_t* names[] = {L"Version", L"FireRecvMessage", L"postMessage", L"recvMessage"};
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_EQ(control.GetIDsOfNames(names[i], &id), S_OK);
+            EXPECT_EQ(id, i + 1);
+        }
+        EXPECT_EQ(control.GetIDsOfNames(L"version", &id), DISP_E_UNKNOWNNAME);
+
+        std::vector<Variant> none;
+        Variant result;
+        ASSERT_EQ(control.Invoke(1, DispatchKind::PropertyGet, none, &result), S_OK);
+        EXPECT_EQ(result.text, L"1,2,56,31650");
+        EXPECT_EQ(control.get_Version(nullptr), S_OK);
+
+        std::vector<Variant> echo{Variant::fromText(L"{\"name\":\"echo\"}\n")};
+        EXPECT_EQ(control.Invoke(2, DispatchKind::Method, echo, nullptr), S_OK);
+        std::vector<Variant> wrong{Variant::fromText(L"x")};
+        EXPECT_EQ(control.Invoke(4, DispatchKind::PropertyPut, wrong, nullptr), DISP_E_TYPEMISMATCH);
+        EXPECT_EQ(control.Invoke(9, DispatchKind::Method, echo, nullptr), DISP_E_MEMBERNOTFOUND);
+        EXPECT_EQ(control.Invoke(3, DispatchKind::Method, none, nullptr), DISP_E_BADPARAMCOUNT);
+    });
+    EXPECT_EQ(page.texts(), std::vector<std::string>{"{\"name\":\"echo\"}\n"});
+}
+
+TEST(Control, ShortMalformedAndUnknownTextsDoNothing)
+{
+    PageHarness page;
+    for (const char* text : {"", "{}", "{ }", "abc", "not json at all", "[1,2,3,4]", "\"a string\"", "12345",
+                             "{\"name\":5}", "{\"name\":{\"x\":1}}", "{\"name\":\"nonsense\"}",
+                             "{\"nam\":\"init\"}", "{\"name\":\"INIT\"}", "/* c */ {\"name\":null}"})
+        page.post(text);
+    EXPECT_TRUE(page.texts().empty());
+}
+
+TEST(Control, NonAsciiEventArrivesAsOneLine)
+{
+    PageHarness page;
+    Json::Value event;
+    event["name"] = "down_recv_name";
+    event["pathLoc"] = "D:\\下载\\文件 名.zip";
+    event["nested"]["emoji"] = "\xF0\x9F\x98\x80";
+    event["id"] = 7;
+    std::thread worker([&] { TaskMgr::instance().sendEvent(event); });
+    worker.join();
+    const auto texts = page.texts();
+    ASSERT_EQ(texts.size(), 1u);
+    const std::string& text = texts[0];
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_EQ(text.find('\n'), text.size() - 1);
+    EXPECT_EQ(text.find("\": "), std::string::npos);  // compact form
+    EXPECT_EQ(text.find(", \""), std::string::npos);
+    Json::Value back;
+    ASSERT_TRUE(parseJson(text, back));
+    EXPECT_EQ(back, event);
+    // Members in key order.
+    EXPECT_LT(text.find("\"id\""), text.find("\"name\""));
+    EXPECT_LT(text.find("\"name\""), text.find("\"nested\""));
+}
+
+TEST(Control, CallbackLifecycle)
+{
+    PageHarness page;
+    Json::Value event;
+    event["name"] = "queue_begin";
+    // Setting the same function again keeps one reference: the control's and ours.
+    page.apartment->invoke([&] { page.control->put_recvMessage(page.callback.get()); });
+    EXPECT_EQ(page.callback->AddRef(), 3u);
+    page.callback->Release();
+
+    page.apartment->invoke([&] { page.control->put_recvMessage(nullptr); });
+    EXPECT_EQ(page.callback->AddRef(), 2u);
+    page.callback->Release();
+    TaskMgr::instance().sendEvent(event);  // no callback: dropped without a trace
+    EXPECT_TRUE(page.texts().empty());
+
+    page.apartment->invoke([&] { page.control->put_recvMessage(page.callback.get()); });
+    TaskMgr::instance().sendEvent(event);
+    EXPECT_EQ(page.texts().size(), 1u);
+}
+
+TEST(Control, ThrowingCallbackDoesNotStopLaterDeliveries)
+{
+    PageHarness page;
+    page.onEvent = [](const Json::Value& event) {
+        if (event["n"].asInt() % 2 == 0)
+            throw std::runtime_error("page script error");
+    };
+    for (int n = 0; n < 6; ++n) {
+        Json::Value event;
+        event["name"] = "down_process";
+        event["n"] = n;
+        std::thread([&] { TaskMgr::instance().sendEvent(event); }).join();
+    }
+    EXPECT_EQ(page.texts().size(), 6u);
+}
+
+TEST(Control, TheControlCreatedLastReceivesEvents)
+{
+    PageHarness first;
+    PageHarness second;
+    Json::Value event;
+    event["name"] = "queue_end";
+    std::thread([&] { TaskMgr::instance().sendEvent(event); }).join();
+    EXPECT_TRUE(first.texts().empty());
+    EXPECT_EQ(second.texts().size(), 1u);
+}
+
+TEST(Control, CreationOffAnApartmentFailsAndKeepsTheSender)
+{
+    PageHarness page;
+    CDownloaderPartition* created = nullptr;
+    EXPECT_EQ(CDownloaderPartition::create(&created), E_FAIL);
+    EXPECT_EQ(created, nullptr);
+    Json::Value event;
+    event["name"] = "queue_end";
+    TaskMgr::instance().sendEvent(event);
+    EXPECT_EQ(page.texts().size(), 1u);
+}

@@ -1,0 +1,98 @@
+// A page for tests: a control created in its own apartment, with a callback that records every
+// event text and checks that deliveries arrive on the page's thread, one at a time.
+#pragma once
+
+#include "control/CDownloaderPartition.h"
+#include "platform/Apartment.h"
+#include "support/JsonText.h"
+#include "support/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class PageHarness {
+public:
+    PageHarness()
+    {
+        apartment->invoke([this] {
+            pageThread = std::this_thread::get_id();
+            CDownloaderPartition* created = nullptr;
+            EXPECT_EQ(CDownloaderPartition::create(&created), S_OK);
+            control = ComPtr<CDownloaderPartition>::adopt(created);
+            callback = ScriptFunction::create([this](const std::wstring& text) { record(text); });
+            control->put_recvMessage(callback.get());
+        });
+    }
+
+    void post(const std::string& utf8)
+    {
+        apartment->invoke([&] { control->postMessage(fromUtf8(utf8)); });
+    }
+
+    // Sends an event the way a command handler does: on the page's thread.
+    void sendFromPage(Json::Value event)
+    {
+        apartment->invoke([&] { control->sendJson(event); });
+    }
+
+    std::vector<std::string> texts()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return received;
+    }
+
+    std::vector<Json::Value> events()
+    {
+        std::vector<Json::Value> out;
+        for (const auto& text : texts()) {
+            Json::Value value;
+            EXPECT_TRUE(parseJson(text, value)) << text;
+            out.push_back(value);
+        }
+        return out;
+    }
+
+    // Runs inside the callback, on the page's thread, for every event (after it is recorded).
+    std::function<void(const Json::Value& event)> onEvent;
+
+    std::shared_ptr<Apartment> apartment = Apartment::create();
+    ComPtr<CDownloaderPartition> control;
+    ComPtr<ScriptFunction> callback;
+    std::atomic<bool> offThread{false};   // a delivery ran on another thread
+    std::atomic<bool> overlapped{false};  // two deliveries ran at once (nesting excluded)
+
+private:
+    void record(const std::wstring& text)
+    {
+        if (std::this_thread::get_id() != pageThread)
+            offThread = true;
+        if (depth == 0 && inside.fetch_add(1) != 0)
+            overlapped = true;
+        ++depth;
+        const std::string utf8 = toUtf8(text);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            received.push_back(utf8);
+        }
+        if (onEvent) {
+            Json::Value value;
+            parseJson(utf8, value);
+            onEvent(value);
+        }
+        --depth;
+        if (depth == 0)
+            --inside;
+    }
+
+    std::thread::id pageThread;
+    int depth = 0;  // page's thread only: nested deliveries
+    std::atomic<int> inside{0};
+    std::mutex mutex;
+    std::vector<std::string> received;  // guarded by mutex
+};
