@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <system_error>
 
@@ -17,4 +19,25 @@ TempFolder::~TempFolder()
 {
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);
+}
+
+std::filesystem::path TempFolder::writeFile(const std::string& name, const std::string& bytes) const
+{
+    const std::filesystem::path file = root / name;
+    std::ofstream(file, std::ios::binary) << bytes;
+    return file;
+}
+
+std::string TempFolder::readFile(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string TempFolder::pattern(size_t size)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>('a' + i % 26);
+    return bytes;
 }

@@ -5,37 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 namespace fs = std::filesystem;
 using Dravik::IO::FilePart;
 using Dravik::IO::FileWriter;
 
-namespace {
-
-std::string pattern(size_t size)
-{
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>('A' + i % 26);
-    return bytes;
-}
-
-fs::path makeFile(const TempFolder& temp, const std::string& bytes)
-{
-    const fs::path path = temp.path() / "block.bin";
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
-}  // namespace
-
 TEST(FilePart, LastBlockIsZeroFilledPastTheEnd)
 {
     TempFolder temp;
-    const std::string content = pattern(4500);
-    const fs::path file = makeFile(temp, content);
+    const std::string content = TempFolder::pattern(4500);
+    const fs::path file = temp.writeFile("block.bin", content);
     FileWriter writer;
     ASSERT_TRUE(writer.open(file.wstring(), 1));
     const auto part = writer.openPart(4096, 1024);
@@ -54,24 +32,23 @@ TEST(FilePart, LastBlockIsZeroFilledPastTheEnd)
 TEST(FilePart, ReadsAndWritesThroughItsOwnPosition)
 {
     TempFolder temp;
-    const fs::path file = makeFile(temp, pattern(100));
+    const fs::path file = temp.writeFile("block.bin", TempFolder::pattern(100));
     FilePart part;
     part.blockSize = 4;
     // Backslash separators reach the file system as slashes.
     ASSERT_NE(part.open(temp.wide(L"\\block.bin"), L"r+b", FilePart::kShareDenyNone), nullptr);
     EXPECT_EQ(part.seek(10), 0);
     EXPECT_EQ(part.read(), 4u);
-    EXPECT_EQ(std::string(part.buffer.data(), 4), "KLMN");
+    EXPECT_EQ(std::string(part.buffer.data(), 4), "klmn");
     EXPECT_EQ(part.seekFrom(2, 1), 0);  // now at 16
     EXPECT_EQ(part.write("xy", 2), 2u);
     EXPECT_EQ(part.seekFrom(3, 2), 0);  // past the end: a later write leaves a hole
     EXPECT_EQ(part.write("!", 1), 1u);
     part.close();
 
-    std::ifstream in(file, std::ios::binary);
-    const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string after = TempFolder::readFile(file);
     ASSERT_EQ(after.size(), 104u);
-    EXPECT_EQ(after.substr(14, 4), "OPxy");
+    EXPECT_EQ(after.substr(14, 4), "opxy");
     EXPECT_EQ(after.substr(100), std::string("\0\0\0!", 4));
 }
 

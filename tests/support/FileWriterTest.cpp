@@ -4,36 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <fstream>
-#include <iterator>
-
 namespace fs = std::filesystem;
 using Dravik::IO::FileWriter;
-
-namespace {
-
-std::string pattern(size_t size)
-{
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>('a' + i % 26);
-    return bytes;
-}
-
-void writeFile(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
 
 TEST(FileWriter, WindowsStylePathCreatesTheMissingDirectories)
 {
@@ -54,7 +26,7 @@ TEST(FileWriter, ForwardSlashPathCreatesTheMissingDirectories)
     ASSERT_TRUE(writer.open(temp.wide(L"/D/a/b/file.bin"), 2));
     ASSERT_TRUE(writer.write("abc", 3));
     EXPECT_TRUE(writer.close());
-    EXPECT_EQ(readFile(temp.path() / "D" / "a" / "b" / "file.bin"), "abc");
+    EXPECT_EQ(TempFolder::readFile(temp.path() / "D" / "a" / "b" / "file.bin"), "abc");
 }
 
 TEST(FileWriter, PathWithoutDirectoryOpensInTheCurrentDirectory)
@@ -73,9 +45,8 @@ TEST(FileWriter, PathWithoutDirectoryOpensInTheCurrentDirectory)
 TEST(FileWriter, ResumeReplacesBytesInPlace)
 {
     TempFolder temp;
-    const fs::path file = temp.path() / "resume.bin";
-    const std::string original = pattern(5000);
-    writeFile(file, original);
+    const std::string original = TempFolder::pattern(5000);
+    const fs::path file = temp.writeFile("resume.bin", original);
 
     FileWriter writer;
     ASSERT_TRUE(writer.open(file.wstring(), 1));  // "rb+": kept, not emptied
@@ -84,36 +55,13 @@ TEST(FileWriter, ResumeReplacesBytesInPlace)
     ASSERT_TRUE(writer.write(block.data(), 100));
     ASSERT_TRUE(writer.close());
 
-    const std::string after = readFile(file);
+    const std::string after = TempFolder::readFile(file);
     ASSERT_EQ(after.size(), 5000u);
     EXPECT_EQ(after.substr(0, 4096), original.substr(0, 4096));
     EXPECT_EQ(after.substr(4096, 100), block);
     EXPECT_EQ(after.substr(4196), original.substr(4196));
-}
 
-TEST(FileWriter, SeekOriginsAndAppendAtTheEnd)
-{
-    TempFolder temp;
-    const fs::path file = temp.path() / "origins.bin";
-    writeFile(file, "0123456789");
-    FileWriter writer;
-    ASSERT_TRUE(writer.open(file.wstring(), 0));
-    ASSERT_TRUE(writer.seek(0, 2));
-    ASSERT_TRUE(writer.write("END", 3));
-    ASSERT_TRUE(writer.seek(-13, 1));
-    ASSERT_TRUE(writer.write("S", 1));
-    EXPECT_FALSE(writer.seek(-1, 0));
-    ASSERT_TRUE(writer.close());
-    EXPECT_EQ(readFile(file), "S123456789END");
-}
-
-TEST(FileWriter, CreateModeEmptiesAnExistingFile)
-{
-    TempFolder temp;
-    const fs::path file = temp.path() / "again.bin";
-    writeFile(file, pattern(5000));
-    FileWriter writer;
-    ASSERT_TRUE(writer.open(file.wstring(), 2));
+    ASSERT_TRUE(writer.open(file.wstring(), 2));  // "wb" empties it
     ASSERT_TRUE(writer.close());
     EXPECT_EQ(fs::file_size(file), 0u);
 }
@@ -131,7 +79,7 @@ TEST(FileWriter, FailedOpenAndClosedWriterReportFailure)
     EXPECT_FALSE(writer.close());
 
     FileWriter blocked;  // a directory component that is a file cannot be created
-    writeFile(temp.path() / "plain", "x");
+    temp.writeFile("plain", "x");
     EXPECT_FALSE(blocked.openWithMode(temp.wide(L"/plain/inner/f.bin"), L"wb"));
 
     FileWriter writer2;
@@ -153,10 +101,10 @@ TEST(FileWriter, FlushHandsTheBytesToTheSystemAndTheDestructorCloses)
         ASSERT_TRUE(writer.open(file.wstring(), 2));
         ASSERT_TRUE(writer.write("abcd", 4));
         ASSERT_TRUE(writer.flush());
-        EXPECT_EQ(readFile(file), "abcd");
+        EXPECT_EQ(TempFolder::readFile(file), "abcd");
         ASSERT_TRUE(writer.write("ef", 2));
     }
-    EXPECT_EQ(readFile(file), "abcdef");
+    EXPECT_EQ(TempFolder::readFile(file), "abcdef");
 }
 
 TEST(FileWriter, PresetSizeExtendsOnlyAShorterFile)
@@ -168,18 +116,17 @@ TEST(FileWriter, PresetSizeExtendsOnlyAShorterFile)
     ASSERT_TRUE(writer.open(file.wstring(), 2));
     ASSERT_TRUE(writer.write("head", 4));  // positioned at the start again
     ASSERT_TRUE(writer.close());
-    const std::string extended = readFile(file);
+    const std::string extended = TempFolder::readFile(file);
     ASSERT_EQ(extended.size(), 10000u);
     EXPECT_EQ(extended.substr(0, 4), "head");
     EXPECT_EQ(extended.substr(4), std::string(9996, '\0'));
 
-    const fs::path longer = temp.path() / "longer.bin";
-    writeFile(longer, pattern(20000));
+    const fs::path longer = temp.writeFile("longer.bin", TempFolder::pattern(20000));
     FileWriter keeper;
     keeper.presetSize = 10000;
     ASSERT_TRUE(keeper.open(longer.wstring(), 1));
     ASSERT_TRUE(keeper.close());
-    EXPECT_EQ(readFile(longer), pattern(20000));
+    EXPECT_EQ(TempFolder::readFile(longer), TempFolder::pattern(20000));
 }
 
 TEST(FileWriter, OffsetsBeyondFourGibibytes)
