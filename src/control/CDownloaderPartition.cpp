@@ -34,6 +34,7 @@ CDownloaderPartition::~CDownloaderPartition()
 
 HRESULT CDownloaderPartition::construct()
 {
+    fillCommands();
     DownloaderPartitionProxy::registerFactory();
     m_apartment = Apartment::current();
     HRESULT hr = InterfaceTable::instance().registerInterface(static_cast<IDownloaderPartition*>(this),

@@ -50,6 +50,11 @@ private:
     CDownloaderPartition();
     ~CDownloaderPartition() override;
     HRESULT construct();
+    void fillCommands();
+
+    // Command handlers: page's thread, inside postMessage. A member of the wrong type throws
+    // the JSON library's error out of the handler before anything is changed.
+    void onInit(Json::Value& message);
 
     ComPtr<ScriptFunction> m_recvMessage;              // page's thread only
     InterfaceTable::Cookie m_gitCookie = 0;            // written once by construct()

@@ -35,20 +35,18 @@ void expectPerThreadOrder(const std::vector<Json::Value>& events, const std::map
 
 }  // namespace
 
-// Eight workers send 10,000 events each while the page's thread sends its own events (as
-// command handlers do) and sends again from inside its callback.
+// Eight workers send 10,000 events each while the page's thread posts commands, sends events
+// as handlers do, and posts again from inside its callback.
 TEST(ControlConcurrency, ManySendersOnePageNoDeadlockNoOverlap)
 {
     constexpr int kThreads = 8, kEvents = 10000, kPageSends = 300;
     PageHarness page;
     std::atomic<int> nested{0};
     page.onEvent = [&](const Json::Value& event) {
-        // A handler entered from inside the callback sends too.
+        // The page posts a command from inside its callback; its handler sends at once.
         if (event["name"].asString() == "down_process" && event["seq"].asInt() % 1000 == 0) {
-            Json::Value reply;
-            reply["name"] = "nested_reply";
-            page.control->sendJson(reply);
             ++nested;
+            page.control->postMessage(LR"({"name":"init","config":{"ThreadCount":1}})");
         }
     };
 
@@ -60,13 +58,17 @@ TEST(ControlConcurrency, ManySendersOnePageNoDeadlockNoOverlap)
                 TaskMgr::instance().sendEvent(event);
             }
         });
-    for (int i = 0; i < kPageSends; ++i)
+    for (int i = 0; i < kPageSends; ++i) {
         page.sendFromPage(progressEvent(100, i));
+        if (i % 10 == 0)
+            page.post(R"({"name":"init","config":{"Cookie":"c"}})");
+    }
     for (auto& w : workers)
         w.join();
 
     const auto events = page.events();
-    EXPECT_EQ(events.size(), size_t(kThreads * kEvents + kPageSends + nested.load()));
+    const int posted = kPageSends / 10;
+    EXPECT_EQ(events.size(), size_t(kThreads * kEvents + kPageSends + posted + nested.load()));
     EXPECT_EQ(nested.load(), kThreads * kEvents / 1000 + 1);  // page seq 0 too
     EXPECT_FALSE(page.offThread.load());
     EXPECT_FALSE(page.overlapped.load());
