@@ -22,9 +22,6 @@ Timer::Timer() : shared(std::make_shared<Shared>()), tick(shared->tick) {}
 Timer::~Timer()
 {
     stop();
-    std::unique_lock<std::recursive_mutex> gate(shared->delivering, std::defer_lock);
-    // Inside our own tick the lock is ours already; elsewhere wait for a tick under way.
-    gate.lock();
     shared->tick.disconnect_all_slots();
 }
 
@@ -40,8 +37,13 @@ void Timer::stop()
     if (!stopFlag)
         return;
     stopFlag->exchange(true);
-    std::lock_guard<std::mutex> lock(shared->sleepMutex);
-    shared->wake.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(shared->sleepMutex);
+        shared->wake.notify_all();
+    }
+    // A tick under way finishes before stop() returns (inside a tick the gate is ours already),
+    // so the owner may change what its slots read as soon as the timer is stopped.
+    std::lock_guard<std::recursive_mutex> gate(shared->delivering);
 }
 
 void Timer::timerProc(std::shared_ptr<Shared> shared, StopFlag flag)

@@ -6,8 +6,7 @@
 // stop() ends only the current run and a later start() begins a fresh one.
 //
 // The thread never touches the Timer itself: it shares the tick signal and a gate with it.
-// Destroying a running Timer stops the run and waits for a tick that is being delivered to
-// return (unless the destructor runs inside that tick); afterwards no slot is called again.
+// Destroying a running Timer stops the run the same way; afterwards no slot is called again.
 #pragma once
 
 #include <boost/atomic.hpp>
@@ -34,7 +33,8 @@ public:
 
     // Starts a new run on a new detached thread. Call stop() first if a run is going on.
     void start();
-    // Ends the current run: its thread fires no further tick and ends within moments.
+    // Ends the current run: its thread fires no further tick and ends within moments. A tick
+    // that is being delivered has returned when stop() returns (unless stop() runs inside it).
     void stop();
 
 private:
