@@ -1,0 +1,70 @@
+#include "component/FdDownItem.h"
+
+#include "component/Config.h"
+#include "component/TaskMgr.h"
+#include "support/Path.h"
+#include "support/Text.h"
+
+FdDownItem::FdDownItem()
+{
+    kind = 1;
+}
+
+void FdDownItem::fromJson(const Json::Value& task)
+{
+    DownItem::fromJson(task);
+    errors = task.get("errors", 0).asInt();
+    success = task.get("success", 0).asInt();
+
+    // Index access throws for a non-empty object; a string, number or boolean has no elements.
+    const Json::Value& list = task["files"];
+    std::vector<std::shared_ptr<DownItem>> read;
+    for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
+        auto file = std::make_shared<DownItem>();
+        file->fromJson(list[i]);
+        file->id = static_cast<int32_t>(i);
+        read.push_back(std::move(file));
+    }
+    files = std::move(read);
+
+    if (lenLoc <= 0) {
+        layOut(pathLoc);
+        sendInitEnd();
+    }
+}
+
+void FdDownItem::layOut(const std::wstring& serverFolder)
+{
+    const std::wstring root = pathJoin(Config::instance().folder(), nameLoc);
+    for (auto& file : files) {
+        std::wstring rest = file->pathLoc;
+        const size_t at = serverFolder.empty() ? std::wstring::npos : rest.find(serverFolder);
+        if (at != std::wstring::npos)
+            rest.erase(at, serverFolder.size());
+        // The rest normally starts with the server's separator; no other one is added.
+        file->pathLoc = nativePath(root + rest);
+    }
+    pathLoc = root;
+}
+
+void FdDownItem::sendInitEnd()
+{
+    Json::Value event;
+    toJson(event);
+    for (const auto& file : files) {
+        Json::Value entry(Json::objectValue);
+        file->toJson(entry);
+        event["files"].append(entry);
+    }
+    event["name"] = "init_end";
+    event["id"] = id;
+    TaskMgr::instance().sendEvent(event);
+}
+
+void FdDownItem::toJson(Json::Value& task)
+{
+    DownItem::toJson(task);
+    task["nameLoc"] = toUtf8(nameLoc);
+    task["errors"] = errors;
+    task["succes"] = success;  // the key pages read, six letters
+}
