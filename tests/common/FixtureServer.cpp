@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace asio = boost::asio;
 namespace http = boost::beast::http;
@@ -52,7 +53,13 @@ struct FixtureServer::Impl {
     tcp::acceptor acceptor{io};
     asio::ssl::context tls{asio::ssl::context::tls_server};
     std::unique_ptr<TempDir> certificateDir;
-    std::vector<tcp::socket> queueFillers;  // Mode::neverAccepts: the connections filling the queue
+    std::vector<int> queueFillers;  // Mode::neverAccepts: the connections filling the queue
+
+    ~Impl()
+    {
+        for (int fd : queueFillers)
+            ::close(fd);
+    }
 };
 
 FixtureServer::FixtureServer(Mode serverMode) : mode(serverMode), impl(new Impl)
@@ -77,12 +84,10 @@ FixtureServer::FixtureServer(Mode serverMode) : mode(serverMode), impl(new Impl)
         impl->acceptor.listen(0);
         listenPort = impl->acceptor.local_endpoint().port();
         for (int i = 0; i < 3; ++i) {
-            impl->queueFillers.emplace_back(impl->io);
-            tcp::socket& filler = impl->queueFillers.back();
-            filler.open(tcp::v4());
-            filler.non_blocking(true);
-            boost::system::error_code pending;
-            filler.connect(impl->acceptor.local_endpoint(), pending);
+            const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            const auto address = impl->acceptor.local_endpoint();
+            ::connect(filler, address.data(), address.size());  // completes, or stays pending
+            impl->queueFillers.push_back(filler);
         }
         return;
     }
