@@ -1,0 +1,62 @@
+#include "net/CurlTransfer.h"
+
+#include <mutex>
+
+namespace {
+
+// curl's global state is set up once for the process and kept until it exits.
+void initialiseCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+}  // namespace
+
+CurlTransfer::CurlTransfer()
+{
+    initialiseCurlOnce();
+    easyHandle = curl_easy_init();
+    multiHandle = curl_multi_init();
+}
+
+CurlTransfer::~CurlTransfer()
+{
+    if (multiHandle)
+        curl_multi_cleanup(multiHandle);
+    if (easyHandle)
+        curl_easy_cleanup(easyHandle);
+}
+
+CURLcode CurlTransfer::perform(const std::function<bool()>& stopped)
+{
+    if (curl_multi_add_handle(multiHandle, easyHandle) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+
+    CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+    int running = 1;
+    while (!stopped()) {
+        if (curl_multi_perform(multiHandle, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        if (!running) {
+            int queued = 0;
+            CURLMsg* message = curl_multi_info_read(multiHandle, &queued);
+            result = (message && message->msg == CURLMSG_DONE) ? message->data.result : CURLE_FAILED_INIT;
+            break;
+        }
+        // Returns on socket activity, on curl's own timers, on wakeup() or after the idle limit.
+        if (curl_multi_poll(multiHandle, nullptr, 0, kIdleWaitMs, nullptr) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+    }
+    curl_multi_remove_handle(multiHandle, easyHandle);
+    return result;
+}
+
+void CurlTransfer::wakeup()
+{
+    curl_multi_wakeup(multiHandle);
+}

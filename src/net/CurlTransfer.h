@@ -1,0 +1,38 @@
+// CurlTransfer: the libcurl handles of one HTTP request and the loop that drives them.
+//
+// Owned by HttpDowner::request() as a local on the worker thread; lives for one request. The
+// worker thread configures easy(), calls perform() once and destroys the object, which releases
+// both handles. wakeup() is the one operation other threads may call, and only while the object
+// is alive (HttpDowner's transfer lock guarantees that).
+#pragma once
+
+#include <curl/curl.h>
+
+#include <functional>
+
+class CurlTransfer {
+public:
+    CurlTransfer();
+    ~CurlTransfer();
+    CurlTransfer(const CurlTransfer&) = delete;
+    CurlTransfer& operator=(const CurlTransfer&) = delete;
+
+    // False when curl could not create its handles; nothing else may be called then.
+    bool ready() const { return easyHandle && multiHandle; }
+    CURL* easy() { return easyHandle; }
+
+    // Runs the transfer to its end on the calling thread; curl's callbacks run inside it.
+    // `stopped` is asked between rounds and after every wake-up; once it answers true the
+    // transfer is dropped and CURLE_ABORTED_BY_CALLBACK returned. Idle waits last at most
+    // kIdleWaitMs, so a stop that nobody announces with wakeup() is still seen that soon.
+    CURLcode perform(const std::function<bool()>& stopped);
+
+    // Any thread: makes a wait inside perform() return at once so that `stopped` is asked.
+    void wakeup();
+
+    static const int kIdleWaitMs = 100;
+
+private:
+    CURL* easyHandle = nullptr;
+    CURLM* multiHandle = nullptr;
+};

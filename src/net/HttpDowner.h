@@ -1,0 +1,110 @@
+// HttpDowner: one HTTP(S) GET over libcurl, streamed to its owner through signals.
+//
+// Owned by a download job, which keeps it as a local of its worker function: constructed,
+// configured, request() called once, destroyed. request() runs on that worker thread and blocks
+// it for the whole transfer; every signal is emitted on that same thread, from inside request().
+// closeHandles() and writes to *stopFlag may come from any thread at any time (see below).
+#pragma once
+
+#include "net/ResponseHeaders.h"
+
+#include <boost/atomic.hpp>
+#include <boost/signals2/signal.hpp>
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class CurlTransfer;
+
+class HttpDowner {
+public:
+    HttpDowner() = default;
+    HttpDowner(const HttpDowner&) = delete;
+    HttpDowner& operator=(const HttpDowner&) = delete;
+
+    // Signals, all emitted on the thread that runs request(). Slots must not call request()
+    // again; they may set the stop flag or call closeHandles(), which ends the transfer early.
+    // Failure code 12 (a required response header is missing) or 13 (sending failed).
+    boost::signals2::signal<void(unsigned int)> onError;
+    // The body begins: the final response has passed every header check.
+    boost::signals2::signal<void()> onBodyStart;
+    // One block of body bytes. The bytes are valid only during the call: write or copy them.
+    boost::signals2::signal<void(char*, unsigned long)> onData;
+    // Bytes of the request header once written (once per request sent, redirects included),
+    // and 0 after every body block.
+    boost::signals2::signal<void(unsigned long)> onSent;
+    boost::signals2::signal<void(int64_t)> onContentLength;
+    // First byte, last byte and total size from Content-Range; only when the header is present.
+    boost::signals2::signal<void(int64_t, int64_t, int64_t)> onContentRange;
+    // The name of the resource: from Content-Disposition, else urlFileName.
+    boost::signals2::signal<void(std::wstring)> onFileName;
+
+    // Written by the owner before request(); *stopFlag is set by any thread to stop (true = stop).
+    // HttpDowner only reads it. A null flag means no stop is ever requested.
+    std::shared_ptr<boost::atomic<bool>> stopFlag;
+    // Request method; the jobs set "GET".
+    std::wstring verb;
+
+    // Results, written by request() on the worker thread; read them after it returns.
+    int lastError = 0;      // 15 after a failed connect
+    int statusCode = 0;     // status of the final response; 0 until known
+    std::string contentType;
+    std::wstring urlFileName;  // last component of the request URL, query kept
+    int64_t rangeTotal = 0;
+    int64_t contentLength = 0;
+    int64_t rangeFirst = 0;
+    int64_t rangeLast = 0;
+
+    // The raw request-header block ("Name: value\r\n" lines), sent unchanged.
+    void setHeaders(const std::string& block) { headers = block; }
+
+    // Runs the request. An empty objectName sends the URL's own path and query; a non-empty one
+    // replaces them. True when every step succeeded and the body was read to its end (a body the
+    // server cut short also counts: the owner judges completeness); false on any failure and
+    // whenever a stop was requested.
+    bool request(const std::wstring& url, const std::wstring& objectName);
+
+    int& status() { return statusCode; }
+
+    // Ends the transfer in progress at once, whatever it is waiting for (connect, TLS, headers,
+    // body). Callable from any thread, before, during or after request(). It only asks: the
+    // worker thread itself releases the curl handles, so nothing is released twice or used
+    // after release. The request is over for good once this was called: one object, one request.
+    void closeHandles();
+
+private:
+    // curl callbacks; they run inside request() on the worker thread.
+    static size_t headerCallback(char* data, size_t size, size_t count, void* self);
+    static size_t writeCallback(char* data, size_t size, size_t count, void* self);
+    static int debugCallback(CURL* easy, curl_infotype type, char* data, size_t size, void* self);
+
+    bool stopRequested() const;
+    bool configure(CurlTransfer& transfer, const std::wstring& url, const std::wstring& objectName);
+    bool finish(CURLcode result, CurlTransfer& transfer);
+
+    // The checks of the final response, run once its headers are complete; false ends the
+    // transfer before any body byte.
+    bool responseSteps();
+    bool statusStep();
+    bool contentLengthStep();
+    void contentRangeStep();
+    bool contentTypeStep();
+    void fileNameStep();
+
+    // Worker thread only.
+    std::string headers;
+    ResponseHeaders responseHeaders;
+    std::unique_ptr<curl_slist, void (*)(curl_slist*)> headerList{nullptr, curl_slist_free_all};
+    bool stepsDone = false;    // the response steps ran
+    bool stepFailed = false;   // ... and one of them failed
+    bool bodyStarted = false;  // onBodyStart was emitted
+
+    std::mutex transferLock;              // guards `transfer`
+    CurlTransfer* transfer = nullptr;     // the transfer request() runs, else null
+    std::atomic<bool> closed{false};      // closeHandles() was called; set under transferLock
+};

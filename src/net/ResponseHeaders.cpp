@@ -1,0 +1,52 @@
+#include "net/ResponseHeaders.h"
+
+#include <boost/algorithm/string/predicate.hpp>
+#include <boost/algorithm/string/trim.hpp>
+
+#include <cctype>
+
+bool ResponseHeaders::addLine(const char* data, size_t length)
+{
+    std::string line(data, length);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    if (line.empty())
+        return true;
+
+    if (boost::starts_with(line, "HTTP/")) {
+        fields.clear();
+        status = 0;
+        size_t code = line.find(' ');
+        while (code != std::string::npos && code < line.size() && line[code] == ' ')
+            ++code;
+        for (; code != std::string::npos && code < line.size() && std::isdigit(static_cast<unsigned char>(line[code])); ++code)
+            status = status * 10 + (line[code] - '0');
+        return false;
+    }
+    if ((line[0] == ' ' || line[0] == '\t') && !fields.empty()) {  // folded continuation line
+        fields.back().second += ' ' + boost::trim_copy(line);
+        return false;
+    }
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos)
+        return false;
+    fields.emplace_back(boost::trim_copy(line.substr(0, colon)), boost::trim_copy(line.substr(colon + 1)));
+    return false;
+}
+
+bool ResponseHeaders::find(const std::string& name, std::string& value) const
+{
+    for (const auto& field : fields) {
+        if (boost::iequals(field.first, name)) {
+            value = field.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ResponseHeaders::has(const std::string& name) const
+{
+    std::string ignored;
+    return find(name, ignored);
+}

@@ -1,0 +1,33 @@
+// NginxServer: a real nginx (/usr/sbin/nginx) serving a directory on a free port of 127.0.0.1.
+//
+// Owned by one test or benchmark. The constructor writes a configuration into a temporary folder
+// (pid file, logs and temporary paths all inside it), starts nginx in the foreground as one
+// process, and returns once the port answers; the destructor stops that process and waits for it.
+#pragma once
+
+#include "common/TempDir.h"
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+class NginxServer {
+public:
+    // Throws std::runtime_error when nginx does not come up.
+    explicit NginxServer(const std::string& documentRoot);
+    ~NginxServer();
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+
+    uint16_t port() const { return listenPort; }
+    // "http://127.0.0.1:<port>" followed by `path`.
+    std::string url(const std::string& path) const;
+
+private:
+    bool start(const std::string& documentRoot);
+    void stop();
+
+    TempDir dir;
+    pid_t pid = -1;
+    uint16_t listenPort = 0;
+};

@@ -1,0 +1,75 @@
+#include "common/NginxServer.h"
+#include "common/TempDir.h"
+#include "net/HttpDowner.h"
+#include "support/Text.h"
+#include "TransferRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+std::string pattern(size_t size)
+{
+    std::string text(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        text[i] = static_cast<char>(i * 31 + i / 977);
+    return text;
+}
+
+}  // namespace
+
+TEST(HttpDownerNginx, WholeFileAndRangeArriveByteForByte)
+{
+    TempDir root;
+    const std::string content = pattern(3 * 1024 * 1024 + 17);
+    root.write("data.bin", content);
+    NginxServer nginx(root.path());
+
+    HttpDowner whole;
+    TransferRecorder wholeSeen(whole);
+    EXPECT_TRUE(whole.request(fromUtf8(nginx.url("/data.bin")), L""));
+    EXPECT_EQ(whole.status(), 200);
+    EXPECT_EQ(whole.contentLength, static_cast<int64_t>(content.size()));
+    EXPECT_TRUE(wholeSeen.body == content);
+
+    HttpDowner ranged;
+    TransferRecorder rangedSeen(ranged);
+    ranged.setHeaders("Range: bytes=1000000-1999999\r\n");
+    EXPECT_TRUE(ranged.request(fromUtf8(nginx.url("/data.bin")), L""));
+    EXPECT_EQ(ranged.status(), 206);
+    EXPECT_EQ(rangedSeen.events.at(2), "range=1000000,1999999," + std::to_string(content.size()));
+    EXPECT_TRUE(rangedSeen.body == content.substr(1000000, 1000000));
+}
+
+TEST(HttpDownerNginx, BodyOfFiveGibibytesIsDescribedWithItsFullLength)
+{
+    TempDir root;
+    const int64_t size = 5LL * 1024 * 1024 * 1024;
+    { std::ofstream(root.file("big.bin")); }
+    ASSERT_EQ(truncate(root.file("big.bin").c_str(), size), 0);  // sparse: takes no disk space
+    NginxServer nginx(root.path());
+
+    HttpDowner downer;
+    TransferRecorder recorder(downer);
+    downer.stopFlag = std::make_shared<boost::atomic<bool>>(false);
+    downer.onData.connect([&](char*, unsigned long) {
+        if (recorder.blocks >= 3)
+            *downer.stopFlag = true;
+    });
+    downer.setHeaders("Range: bytes=4294967296-\r\n");
+    EXPECT_FALSE(downer.request(fromUtf8(nginx.url("/big.bin")), L""));
+    EXPECT_EQ(downer.contentLength, size - 4294967296LL);
+    EXPECT_EQ(downer.rangeFirst, 4294967296LL);
+    EXPECT_EQ(downer.rangeLast, size - 1);
+    EXPECT_EQ(downer.rangeTotal, size);
+
+    HttpDowner whole;
+    TransferRecorder wholeSeen(whole);
+    whole.onData.connect([&](char*, unsigned long) { whole.closeHandles(); });
+    EXPECT_FALSE(whole.request(fromUtf8(nginx.url("/big.bin")), L""));
+    EXPECT_EQ(wholeSeen.events.at(1), "length=" + std::to_string(size));
+    EXPECT_EQ(wholeSeen.blocks.load(), 1);
+}

@@ -1,0 +1,307 @@
+#include "common/FixtureServer.h"
+#include "common/TempDir.h"
+#include "log/Log.h"
+#include "net/HttpDowner.h"
+#include "support/Text.h"
+#include "TransferRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string pattern(size_t size)
+{
+    std::string text(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        text[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+    return text;
+}
+
+std::wstring wide(const std::string& url)
+{
+    return fromUtf8(url);
+}
+
+struct Transfer {
+    HttpDowner downer;
+    TransferRecorder recorder{downer};
+    std::shared_ptr<boost::atomic<bool>> stop = std::make_shared<boost::atomic<bool>>(false);
+
+    Transfer()
+    {
+        downer.verb = L"GET";
+        downer.stopFlag = stop;
+    }
+    bool run(const std::string& url, const std::string& headers = "")
+    {
+        downer.setHeaders(headers);
+        return downer.request(wide(url), L"");
+    }
+};
+
+}  // namespace
+
+TEST(HttpDownerOrder, SuccessfulDownloadNotifiesInOrderAndDeliversTheBody)
+{
+    FixtureServer server;
+    const std::string body = pattern(300 * 1024);
+    server.on("/files/x.bin", FixtureResponse::file(body));
+
+    Transfer t;
+    EXPECT_TRUE(t.run(server.url("/files/x.bin")));
+    EXPECT_EQ(t.recorder.summary(), "sent length=307200 name body data sent0");
+    EXPECT_EQ(t.recorder.body, body);
+    EXPECT_EQ(t.recorder.names, std::vector<std::wstring>{L"x.bin"});
+    EXPECT_EQ(t.downer.status(), 200);
+    EXPECT_EQ(t.downer.contentLength, 307200);
+    EXPECT_EQ(t.downer.contentType, "application/octet-stream");
+}
+
+TEST(HttpDownerOrder, PartialContentReportsTheRangeBeforeTheName)
+{
+    FixtureServer server;
+    server.on("/r", FixtureResponse::file("0123456789").header("Content-Range", "bytes 10-19/100"));
+    server.on("/twice", FixtureResponse::file("x").header("Content-Range", "bytes 1-2/3, bytes 4-4/9"));
+    server.on("/star", FixtureResponse::file("x").header("Content-Range", "bytes */4096"));
+
+    Transfer ranged;
+    EXPECT_TRUE(ranged.run(server.url("/r")));
+    EXPECT_EQ(ranged.recorder.summary(), "sent length=10 range=10,19,100 name body data sent0");
+    EXPECT_EQ(ranged.downer.rangeTotal, 100);
+
+    Transfer lastWins;
+    EXPECT_TRUE(lastWins.run(server.url("/twice")));
+    EXPECT_EQ(lastWins.recorder.events[2], "range=4,4,9");
+
+    Transfer unmatched;
+    EXPECT_TRUE(unmatched.run(server.url("/star")));
+    EXPECT_EQ(unmatched.recorder.events[2], "range=0,0,0");
+}
+
+TEST(HttpDownerOrder, EmptyBodyStartsTheBodyWithoutData)
+{
+    FixtureServer server;
+    server.on("/empty", FixtureResponse::file(""));
+    Transfer t;
+    EXPECT_TRUE(t.run(server.url("/empty")));
+    EXPECT_EQ(t.recorder.summary(), "sent length=0 name body");
+}
+
+TEST(HttpDownerOrder, BodyCutShortStillSucceedsWithWhatArrived)
+{
+    FixtureServer server;
+    FixtureResponse half = FixtureResponse::file(pattern(100000));
+    half.cutAfter = 50000;
+    server.on("/half", half);
+    Transfer t;
+    EXPECT_TRUE(t.run(server.url("/half")));
+    EXPECT_EQ(t.recorder.body, pattern(50000));
+    EXPECT_EQ(t.downer.contentLength, 100000);
+}
+
+TEST(HttpDownerFailures, StatusOtherThan200Or206FailsWithTheCodeAndNoBody)
+{
+    FixtureServer server;
+    for (int status : {301, 404, 416, 500}) {
+        FixtureResponse response = FixtureResponse::file("nope");
+        response.status = status;
+        server.on("/s" + std::to_string(status), response);
+        Transfer t;
+        EXPECT_FALSE(t.run(server.url("/s" + std::to_string(status)))) << status;
+        EXPECT_EQ(t.downer.status(), status);
+        EXPECT_EQ(t.recorder.summary(), "sent") << status;
+    }
+}
+
+TEST(HttpDownerFailures, MissingLengthOrTypeFailsWithCode12BeforeAnyBodyByte)
+{
+    FixtureServer server;
+    FixtureResponse chunked = FixtureResponse::file(pattern(5000));
+    chunked.chunked = true;
+    server.on("/chunked", chunked);
+    FixtureResponse untyped;
+    untyped.body = "abc";
+    server.on("/untyped", untyped);
+
+    Transfer noLength;
+    EXPECT_FALSE(noLength.run(server.url("/chunked")));
+    EXPECT_EQ(noLength.recorder.summary(), "sent error=12");
+
+    Transfer noType;
+    EXPECT_FALSE(noType.run(server.url("/untyped")));
+    EXPECT_EQ(noType.recorder.summary(), "sent length=3 error=12");
+}
+
+TEST(HttpDownerFailures, ConnectSendAndUrlFailuresAreLoggedWithTheirCodes)
+{
+    TempDir dir;
+    Log::instance().setUp(true, wide(dir.file("log.txt")));
+
+    int closedPort = 0;
+    {
+        FixtureServer gone;
+        closedPort = gone.port();
+    }
+    Transfer refused;
+    EXPECT_FALSE(refused.run("http://127.0.0.1:" + std::to_string(closedPort) + "/x"));
+    EXPECT_EQ(refused.downer.lastError, 15);
+    EXPECT_EQ(refused.recorder.summary(), "");
+
+    FixtureServer server;
+    FixtureResponse hangUp;
+    hangUp.noAnswer = true;
+    server.on("/hangup", hangUp);
+    Transfer unanswered;
+    EXPECT_FALSE(unanswered.run(server.url("/hangup")));
+    EXPECT_EQ(unanswered.recorder.summary(), "sent error=13");
+    EXPECT_EQ(unanswered.downer.lastError, 0);
+
+    Transfer badUrl;
+    EXPECT_FALSE(badUrl.run("ftp://127.0.0.1/x"));
+    EXPECT_EQ(badUrl.recorder.summary(), "");
+
+    std::stringstream log;
+    log << std::ifstream(dir.file("log.txt")).rdbuf();
+    EXPECT_NE(log.str().find("连接服务器错误" + std::to_string(CURLE_COULDNT_CONNECT) + " [net/HttpDowner.cpp:"),
+              std::string::npos) << log.str();
+    EXPECT_NE(log.str().find("发送HTTP请求头失败，错误码:" + std::to_string(CURLE_GOT_NOTHING)), std::string::npos);
+    EXPECT_NE(log.str().find("创建请求失败，错误码：" + std::to_string(CURLE_UNSUPPORTED_PROTOCOL)), std::string::npos);
+}
+
+TEST(HttpDownerRequest, HeaderBlockAndUserAgentReachTheServerUnchanged)
+{
+    FixtureServer server;
+    server.on("/h", FixtureResponse::file("ok"));
+
+    Transfer t;
+    EXPECT_TRUE(t.run(server.url("/h"), "Cookie: sid=42; lang=zh\r\nRange: bytes=5-9\r\n"));
+    Transfer withAccept;
+    EXPECT_TRUE(withAccept.run(server.url("/h"), "Accept: text/plain\r\n"));
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].header("Cookie"), "sid=42; lang=zh");
+    EXPECT_EQ(requests[0].header("Range"), "bytes=5-9");
+    EXPECT_EQ(requests[0].header("User-Agent"), "Zelvorn");
+    EXPECT_FALSE(requests[0].hasHeader("Accept"));
+    EXPECT_EQ(requests[1].header("Accept"), "text/plain");
+}
+
+TEST(HttpDownerRequest, FullAnswerToARangedRequestIsAccepted)
+{
+    FixtureServer server;
+    server.on("/whole", FixtureResponse::file("whole body"));
+    Transfer t;
+    EXPECT_TRUE(t.run(server.url("/whole"), "Range: bytes=4-\r\n"));
+    EXPECT_EQ(t.recorder.summary(), "sent length=10 name body data sent0");
+    EXPECT_EQ(t.recorder.body, "whole body");
+}
+
+TEST(HttpDownerRequest, ObjectNameReplacesPathAndQuery)
+{
+    FixtureServer server;
+    server.on("/c/d", FixtureResponse::file("ok"));
+    HttpDowner downer;
+    TransferRecorder recorder(downer);
+    EXPECT_TRUE(downer.request(wide(server.url("/a/b.zip?x=1")), L"/c/d?y=2"));
+    EXPECT_EQ(server.requests().at(0).target, "/c/d?y=2");
+    EXPECT_EQ(recorder.names, std::vector<std::wstring>{L"b.zip?x=1"});
+}
+
+TEST(HttpDownerRequest, RedirectsAreFollowedAndEndlessOnesFail)
+{
+    FixtureServer server;
+    FixtureResponse moved = FixtureResponse::file("");
+    moved.status = 302;
+    moved.header("Location", "/new/target.bin");
+    server.on("/old/source.bin", moved);
+    server.on("/new/target.bin", FixtureResponse::file("arrived"));
+    FixtureResponse loop = FixtureResponse::file("");
+    loop.status = 301;
+    loop.header("Location", "/loop");
+    server.on("/loop", loop);
+
+    Transfer t;
+    EXPECT_TRUE(t.run(server.url("/old/source.bin")));
+    EXPECT_EQ(t.recorder.summary(), "sent sent length=7 name body data sent0");
+    EXPECT_EQ(t.recorder.body, "arrived");
+    EXPECT_EQ(t.downer.status(), 200);
+    EXPECT_EQ(server.requests().at(1).target, "/new/target.bin");
+
+    Transfer endless;
+    EXPECT_FALSE(endless.run(server.url("/loop")));
+    EXPECT_EQ(endless.downer.status(), 301);
+    EXPECT_EQ(endless.recorder.body, "");
+}
+
+TEST(HttpDownerRequest, HttpsWithASelfSignedCertificateIsAccepted)
+{
+    FixtureServer server(FixtureServer::Mode::https);
+    const std::string body = pattern(200000);
+    server.on("/secure.bin", FixtureResponse::file(body));
+    Transfer t;
+    EXPECT_TRUE(t.run(server.url("/secure.bin")));
+    EXPECT_EQ(t.recorder.body, body);
+    EXPECT_EQ(server.requests().at(0).header("User-Agent"), "Zelvorn");
+}
+
+TEST(HttpDownerFileName, TakenFromContentDispositionElseFromTheUrlWithItsQuery)
+{
+    FixtureServer server;
+    server.on("/plain", FixtureResponse::file("x").header("Content-Disposition", "attachment; filename=report.pdf; size=10"));
+    server.on("/quoted", FixtureResponse::file("x").header("Content-Disposition", "attachment; filename=\"a%20b.zip\""));
+    server.on("/utf8", FixtureResponse::file("x").header("Content-Disposition",
+                                                           "attachment; filename=fallback.txt; filename*=UTF-8''%E6%8A%A5%E5%91%8A.txt"));
+    server.on("/inline", FixtureResponse::file("x").header("Content-Disposition", "inline"));
+    server.on("/dir/x.zip", FixtureResponse::file("x"));
+
+    const std::vector<std::pair<std::string, std::vector<std::wstring>>> cases = {
+        {"/plain", {L"report.pdf"}},
+        {"/quoted", {L"a b.zip"}},
+        {"/utf8", {L"报告.txt"}},
+        {"/inline", {}},
+        {"/dir/x.zip?v=2", {L"x.zip?v=2"}},
+    };
+    for (const auto& c : cases) {
+        Transfer t;
+        EXPECT_TRUE(t.run(server.url(c.first))) << c.first;
+        EXPECT_EQ(t.recorder.names, c.second) << c.first;
+    }
+}
+
+TEST(HttpDownerStop, StopBeforeTheCallOpensNothing)
+{
+    FixtureServer server;
+    server.on("/x", FixtureResponse::file("x"));
+    Transfer t;
+    *t.stop = true;
+    EXPECT_FALSE(t.run(server.url("/x")));
+    EXPECT_TRUE(t.recorder.events.empty());
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(server.peakConnections(), 0);
+}
+
+TEST(HttpDownerStop, StopBetweenStepsSkipsTheRest)
+{
+    FixtureServer server;
+    server.on("/x", FixtureResponse::file(pattern(100000)).header("Content-Range", "bytes 0-99999/100000"));
+
+    Transfer atLength;
+    atLength.downer.onContentLength.connect([&](int64_t) { *atLength.stop = true; });
+    EXPECT_FALSE(atLength.run(server.url("/x")));
+    EXPECT_EQ(atLength.recorder.summary(), "sent length=100000");
+
+    Transfer atName;
+    atName.downer.onFileName.connect([&](const std::wstring&) { atName.downer.closeHandles(); });
+    EXPECT_FALSE(atName.run(server.url("/x")));
+    EXPECT_EQ(atName.recorder.summary(), "sent length=100000 range=0,99999,100000 name");
+
+    Transfer atFirstBlock;
+    atFirstBlock.downer.onData.connect([&](char*, unsigned long) { *atFirstBlock.stop = true; });
+    EXPECT_FALSE(atFirstBlock.run(server.url("/x")));
+    EXPECT_EQ(atFirstBlock.recorder.blocks.load(), 1);
+}
