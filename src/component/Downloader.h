@@ -1,0 +1,104 @@
+// Downloader: the file job. Runs one file task at a time as one HTTP GET that starts at the
+// task's stored length and appends the body to the local file, reporting to the page with
+// "down_*" events that carry everything the page saves to resume later.
+//
+// Owned by the task queue through shared pointers: made on first need, reused for later tasks
+// of its kind, alive until the process ends. The queue sets `item` and `doneEvent`, then calls
+// start() on its queue thread; the run goes on in a detached worker thread that holds the job
+// and its task until it ends. stop() may come from any thread at any time.
+//
+// Threads and guards:
+// - the worker runs runJob and every transfer handler; the timer thread runs onTick;
+// - `abortHook` is installed and cleared by the worker and called by stop(), all under
+//   `abortLock`, so the transfer it points to cannot be destroyed while stop() calls into it;
+// - `stopFlag`, `speed` and `lastPartMark` are atomics; `meter` has a lock of its own;
+// - the task's `lenLoc` and `lenSvr` are atomics (read by the timer thread and the progress
+//   texts while the worker writes them);
+// - `item` and `doneEvent` are written by the queue before start(); `writer` is the worker's.
+// The end of a run fires `finished`, then sets `doneEvent`; from then on the queue may start the
+// job again, so the ending worker touches only its own copies after that point.
+#pragma once
+
+#include "component/DownItem.h"
+#include "component/ProgressText.h"
+#include "component/SpeedCalculater.h"
+#include "support/EventPool.h"
+#include "support/FileWriter.h"
+#include "support/Timer.h"
+
+#include <boost/atomic.hpp>
+#include <boost/function.hpp>
+#include <boost/signals2/signal.hpp>
+#include <json/value.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class HttpDowner;
+
+class Downloader : public std::enable_shared_from_this<Downloader> {
+public:
+    Downloader();
+    virtual ~Downloader();
+
+    // The job as a shared pointer; throws std::bad_weak_ptr when no shared pointer owns it.
+    virtual std::shared_ptr<Downloader> self();
+    // Begins a run of `item` on a thread of its own and returns at once.
+    virtual void start();
+    // Asks the current run to end; does not wait for it.
+    virtual void stop();
+
+    // Fired once at the end of every run, with the job, on the worker thread.
+    boost::signals2::signal<void(std::shared_ptr<Downloader>)> finished;
+    int32_t kind = 0;
+    std::shared_ptr<DownItem> item;
+    std::shared_ptr<event_item> doneEvent;
+
+protected:
+    using StopFlag = std::shared_ptr<boost::atomic<bool>>;
+
+    // Sends one event of the current task: "id" and "name" are added here.
+    void sendEvent(const std::shared_ptr<DownItem>& task, const char* name, Json::Value event = Json::Value());
+    void sendError(const std::shared_ptr<DownItem>& task, unsigned code);
+    void sendStopped(const std::shared_ptr<DownItem>& task);
+    // The texts and lengths of "down_process" for `lenLoc` of the job's task.
+    Json::Value progressMembers() const;
+
+    // Installs / clears the running transfer's abort operation (worker thread).
+    void setAbortHook(HttpDowner& transfer);
+    void clearAbortHook();
+    // Ends the transfer without a stop request: the run then counts as failed.
+    void abortTransfer();
+
+    // Timer thread: samples the speed.
+    void onTick();
+
+    std::atomic<int64_t> speed{0};
+    StopFlag stopFlag;
+    Dravik::Threading::Timer timer;
+    ProgressText progressText;
+    SpeedCalculater meter;
+    std::atomic<int64_t> lastPartMark{0};
+
+private:
+    static void runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownItem> task);
+
+    // Transfer handlers, worker thread.
+    void onBegin(int status);
+    void onData(const char* bytes, unsigned long count);
+    void onProgress(unsigned long count);
+    void onContentLength(int64_t length);
+    void onContentRange(int64_t first, int64_t last);
+    void onServerName(const std::wstring& name);
+
+    void sendComplete(const std::string& duration);
+    void sendPart();
+
+    std::mutex abortLock;
+    boost::function<void()> abortHook;         // guarded by abortLock
+    std::shared_ptr<Dravik::IO::FileWriter> writer;  // worker thread
+    int64_t rangeFirst = -1;                   // worker thread: first byte of this run's Content-Range
+};
