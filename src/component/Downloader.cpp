@@ -47,11 +47,16 @@ std::shared_ptr<Downloader> Downloader::self()
 
 void Downloader::start()
 {
+    resetForRun();
+    boost::thread worker(&Downloader::runJob, self(), item);
+    worker.detach();
+}
+
+void Downloader::resetForRun()
+{
     lastPartMark.store(0);
     meter.reset(0);
     stopFlag->exchange(false);
-    boost::thread worker(&Downloader::runJob, self(), item);
-    worker.detach();
 }
 
 void Downloader::stop()
@@ -82,12 +87,35 @@ void Downloader::clearAbortHook()
     abortHook.clear();
 }
 
+void Downloader::prepareTransfer(HttpDowner& transfer)
+{
+    setAbortHook(transfer);
+    transfer.verb = L"GET";
+    transfer.stopFlag = stopFlag;
+}
+
+void Downloader::setRequestHeaders(HttpDowner& transfer, const DownItem& task)
+{
+    HttpHeader header;
+    header.removeHeader("Content-Type");
+    header.removeHeader("Accept");
+    header.setRange(task.lenLoc, task.lenSvr);
+    header.setCookie(Config::instance().cookie());
+    transfer.setHeaders(header.build());
+}
+
+int64_t Downloader::settledOffset(const DownItem& task)
+{
+    const int64_t saved = task.lenLoc;
+    if (saved <= 0 || !pathExists(task.pathLoc) || saved > fileSize(task.pathLoc))
+        return 0;
+    return saved;
+}
+
 void Downloader::runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownItem> task)
 {
     HttpDowner transfer;
-    job->setAbortHook(transfer);
-    transfer.verb = L"GET";
-    transfer.stopFlag = job->stopFlag;
+    job->prepareTransfer(transfer);
     Downloader* self = job.get();
     transfer.onBodyStart.connect([self, &transfer] { self->onBegin(transfer.statusCode); });
     transfer.onSent.connect([self](unsigned long count) { self->onProgress(count); });
@@ -96,18 +124,8 @@ void Downloader::runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownIte
     transfer.onContentRange.connect([self](int64_t first, int64_t last, int64_t) { self->onContentRange(first, last); });
     transfer.onFileName.connect([self](const std::wstring& name) { self->onServerName(name); });
 
-    HttpHeader header;
-    header.removeHeader("Content-Type");
-    header.removeHeader("Accept");
-
-    // The saved offset counts only if the file on disk holds at least that many bytes.
-    if (task->lenLoc < 0)
-        task->lenLoc = 0;
-    if (task->lenLoc > 0 && (!pathExists(task->pathLoc) || task->lenLoc > fileSize(task->pathLoc)))
-        task->lenLoc = 0;
-    header.setRange(task->lenLoc, task->lenSvr);
-    header.setCookie(Config::instance().cookie());
-    transfer.setHeaders(header.build());
+    task->lenLoc = settledOffset(*task);
+    setRequestHeaders(transfer, *task);
     job->rangeFirst = -1;
 
     const int64_t begin = wallClockMilliseconds();

@@ -60,6 +60,15 @@ public:
 protected:
     using StopFlag = std::shared_ptr<boost::atomic<bool>>;
 
+    // Clears the marks of the previous run: part mark, speed estimate, stop flag.
+    void resetForRun();
+    // Hooks `transfer` to this job: abort hook, method, stop flag.
+    void prepareTransfer(HttpDowner& transfer);
+    // The request headers of a download from the task's offset: Range and Cookie.
+    static void setRequestHeaders(HttpDowner& transfer, const DownItem& task);
+    // The saved offset if the file on disk holds at least that many bytes, else 0.
+    static int64_t settledOffset(const DownItem& task);
+
     // Sends one event of the current task: "id" and "name" are added here.
     void sendEvent(const std::shared_ptr<DownItem>& task, const char* name, Json::Value event = Json::Value());
     void sendError(const std::shared_ptr<DownItem>& task, unsigned code);

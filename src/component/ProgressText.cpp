@@ -4,6 +4,7 @@
 
 #include <boost/rational.hpp>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <limits>
@@ -101,4 +102,12 @@ std::string ProgressText::durationText(int32_t seconds)
     std::snprintf(text, sizeof text, "%s%02" PRId64 ":%02" PRId64 ":%02" PRId64, whole < 0 ? "-" : "",
                   total / 3600, total / 60 % 60, total % 60);
     return text;
+}
+
+std::string ProgressText::filePercentText(int64_t lenLoc, int64_t lenSvr)
+{
+    if (lenSvr == 0)
+        return "0%";
+    const float percent = static_cast<float>(reducedRatio(std::max<int64_t>(lenLoc, 1), lenSvr) * 100.0);
+    return formatInt(clampToInt32(percent)) + "%";
 }

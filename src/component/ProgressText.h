@@ -33,6 +33,9 @@ public:
 
     // "00:00:00"; hours take more than two digits when needed, a negative duration gets "-".
     static std::string durationText(int32_t seconds);
+    // The "percent" of one file of a folder: max(lenLoc, 1) / lenSvr, truncated, without the
+    // special cases of percentText(); "0%" for a zero server length.
+    static std::string filePercentText(int64_t lenLoc, int64_t lenSvr);
 
 private:
     const std::shared_ptr<DownItem>& item;  // the job's member; read, never reseated here

@@ -153,6 +153,8 @@ bool HttpDowner::configure(CurlTransfer& curl, const std::wstring& url, const st
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+    if (connections && connections->handle())
+        curl_easy_setopt(easy, CURLOPT_SHARE, connections->handle());
     const std::string method = toUtf8(verb);
     if (method == "HEAD")
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);

@@ -6,6 +6,7 @@
 // closeHandles() and writes to *stopFlag may come from any thread at any time (see below).
 #pragma once
 
+#include "net/ConnectionCache.h"
 #include "net/ResponseHeaders.h"
 
 #include <boost/atomic.hpp>
@@ -47,6 +48,8 @@ public:
     // Written by the owner before request(); *stopFlag is set by any thread to stop (true = stop).
     // HttpDowner only reads it. A null flag means no stop is ever requested.
     std::shared_ptr<boost::atomic<bool>> stopFlag;
+    // Written by the owner before request(): a cache of open connections to reuse, or null.
+    std::shared_ptr<ConnectionCache> connections;
     // Request method; the jobs set "GET".
     std::wstring verb;
 

@@ -24,6 +24,7 @@ TempFolder::~TempFolder()
 std::filesystem::path TempFolder::writeFile(const std::string& name, const std::string& bytes) const
 {
     const std::filesystem::path file = root / name;
+    std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << bytes;
     return file;
 }

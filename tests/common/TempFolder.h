@@ -16,7 +16,8 @@ public:
     // The folder as a wide path with `tail` appended verbatim (any separators it holds).
     std::wstring wide(const std::wstring& tail) const { return root.wstring() + tail; }
 
-    // Creates (or replaces) the file `name` in the folder with `bytes`; returns its path.
+    // Creates (or replaces) the file `name` in the folder with `bytes`, making the directories of a
+    // relative path such as "a/b.bin"; returns its path.
     std::filesystem::path writeFile(const std::string& name, const std::string& bytes) const;
     // All bytes of a file ("" when it cannot be read).
     static std::string readFile(const std::filesystem::path& file);
