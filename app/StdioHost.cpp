@@ -1,11 +1,14 @@
 #include "StdioHost.h"
 
+#include "component/TaskMgr.h"
 #include "control/CDownloaderPartition.h"
 #include "platform/Apartment.h"
 #include "platform/ScriptFunction.h"
 #include "support/Text.h"
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 int runStdioHost(std::istream& in, std::FILE* out)
 {
@@ -39,6 +42,18 @@ int runStdioHost(std::istream& in, std::FILE* out)
         const std::wstring text = fromUtf8(line);
         page->invoke([&] { control->postMessage(text); });
     }
+    waitForQueueEnd();
     page->invoke([&] { control = ComPtr<CDownloaderPartition>(); });
     return 0;
+}
+
+void waitForQueueEnd()
+{
+    while (TaskMgr::instance().isBusy())
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+void stopQueue()
+{
+    TaskMgr::instance().stopQueue();
 }

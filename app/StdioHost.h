@@ -7,3 +7,7 @@
 #include <istream>
 
 int runStdioHost(std::istream& in, std::FILE* out);
+// Returns once no queue is running and every job has sent its last event.
+void waitForQueueEnd();
+// Asks a running queue and its jobs to stop; does not wait.
+void stopQueue();

@@ -22,7 +22,8 @@ int usage()
 }
 
 // SIGINT and SIGTERM are taken by one thread of their own, so no handler ever runs inside
-// the control's code: it flushes what was written and ends the process.
+// the control's code: it stops the queue, waits until its jobs have reported their end, and
+// ends the process.
 void handleStopSignals()
 {
     sigset_t set;
@@ -33,6 +34,8 @@ void handleStopSignals()
     std::thread([set] {
         int signal = 0;
         sigwait(&set, &signal);
+        stopQueue();
+        waitForQueueEnd();
         std::fflush(stdout);
         std::_Exit(128 + signal);
     }).detach();

@@ -45,11 +45,31 @@ std::shared_ptr<Downloader> Downloader::self()
     return shared_from_this();
 }
 
+namespace {
+std::atomic<int> runsStarted{0};  // runs whose worker thread has not finished
+}
+
 void Downloader::start()
 {
     resetForRun();
-    boost::thread worker(&Downloader::runJob, self(), item);
+    auto job = self();
+    auto task = item;
+    spawnRun([job, task] { runJob(job, task); });
+}
+
+void Downloader::spawnRun(std::function<void()> body)
+{
+    ++runsStarted;
+    boost::thread worker([body] {
+        body();
+        --runsStarted;
+    });
     worker.detach();
+}
+
+int Downloader::runsInFlight()
+{
+    return runsStarted.load();
 }
 
 void Downloader::resetForRun()

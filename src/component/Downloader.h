@@ -33,6 +33,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,6 +51,8 @@ public:
     virtual void start();
     // Asks the current run to end; does not wait for it.
     virtual void stop();
+    // Runs of any job whose worker thread has not yet sent its last event. Any thread.
+    static int runsInFlight();
 
     // Fired once at the end of every run, with the job, on the worker thread.
     boost::signals2::signal<void(std::shared_ptr<Downloader>)> finished;
@@ -59,6 +62,10 @@ public:
 
 protected:
     using StopFlag = std::shared_ptr<boost::atomic<bool>>;
+
+    // Starts a detached worker thread for one run; the run counts as in flight until `body`
+    // has returned.
+    static void spawnRun(std::function<void()> body);
 
     // Clears the marks of the previous run: part mark, speed estimate, stop flag.
     void resetForRun();

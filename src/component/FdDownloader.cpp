@@ -6,8 +6,6 @@
 #include "net/HttpDowner.h"
 #include "support/Text.h"
 
-#include <boost/thread/thread.hpp>
-
 #include <algorithm>
 
 FdDownloader::FdDownloader() : connections(std::make_shared<ConnectionCache>())
@@ -20,9 +18,9 @@ FdDownloader::~FdDownloader() = default;
 void FdDownloader::start()
 {
     resetForRun();
-    auto self = std::static_pointer_cast<FdDownloader>(Downloader::self());
-    boost::thread worker(&FdDownloader::runFolder, self, std::static_pointer_cast<FdDownItem>(item));
-    worker.detach();
+    auto job = std::static_pointer_cast<FdDownloader>(Downloader::self());
+    auto folder = std::static_pointer_cast<FdDownItem>(item);
+    spawnRun([job, folder] { runFolder(job, folder); });
 }
 
 void FdDownloader::runFolder(std::shared_ptr<FdDownloader> job, std::shared_ptr<FdDownItem> folder)

@@ -1,6 +1,13 @@
 #include "component/TaskMgr.h"
 
+#include "component/Config.h"
+#include "component/FdDownloader.h"
 #include "log/Log.h"
+#include "support/EventPool.h"
+
+#include <boost/thread/thread.hpp>
+
+#include <algorithm>
 
 TaskMgr& TaskMgr::instance()
 {
@@ -58,4 +65,149 @@ std::shared_ptr<DownItem> TaskMgr::takeNextTask()
     m_pending.erase(first);
     ZLOG("获取任务,id:" << item->id);
     return item;
+}
+
+bool TaskMgr::isBusy() const
+{
+    return m_running.load() || Downloader::runsInFlight() > 0;
+}
+
+void TaskMgr::stopTask(int id)
+{
+    removeTask(id);
+    std::lock_guard<std::mutex> starting(m_startLock);
+    std::vector<std::shared_ptr<Downloader>> jobs;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        auto range = m_runningJobs.equal_range(id);
+        for (auto it = range.first; it != range.second; ++it)
+            jobs.push_back(it->second);
+    }
+    // The entries stay until each run has ended: releaseJob moves the job to the idle pool.
+    for (auto& job : jobs)
+        job->stop();
+}
+
+void TaskMgr::startQueue()
+{
+    m_stop.exchange(false);
+    // Marked here, on the page's thread, so two quick "start_queue" never start two threads.
+    if (m_running.exchange(true))
+        return;
+    sendQueueEvent("queue_begin");
+    boost::thread queue(&TaskMgr::queueThreadMain, this);
+    queue.detach();
+}
+
+void TaskMgr::stopQueue()
+{
+    m_stop.exchange(true);
+    std::lock_guard<std::mutex> starting(m_startLock);
+    m_stopAll();
+}
+
+void TaskMgr::queueThreadMain()
+{
+    EventPool pool;
+    pool.onTaken.connect([this, &pool] { startNextTask(pool); });
+    // A count below 1 would arm no permit and the queue would wait for ever: run one at a time.
+    const int permits = std::clamp(Config::instance().threadCount.load(), 1, 5);
+    pool.release(permits);
+    for (;;) {
+        pool.wait(Dravik::Threading::kInfinite);
+        if (m_stop.load())
+            break;
+        // Every job of this run holds one of its permits until it has left m_runningJobs, so
+        // all permits idle means none of this run's jobs is running. Jobs still ending from a
+        // stopped earlier run hold permits of their own pool and do not keep this run alive.
+        if (!pool.allIdle())
+            continue;
+        bool pending;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            pending = !m_pending.empty();
+        }
+        if (pending) {
+            // Added after the last permit came back: nothing would wake the queue for it.
+            pool.release(1);
+            continue;
+        }
+        sendQueueEvent("queue_complete");
+        break;
+    }
+    m_running.exchange(false);
+    sendQueueEvent("queue_end");
+}
+
+void TaskMgr::startNextTask(EventPool& pool)
+{
+    std::lock_guard<std::mutex> starting(m_startLock);
+    if (m_stop.load())
+        return;
+    auto item = takeNextTask();
+    if (!item)
+        return;
+    auto job = acquireJob(item->kind);
+    job->item = item;
+    job->doneEvent = pool.popIdle();
+    auto slot = m_stopAll.connect([job] { job->stop(); });
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_runningJobs.emplace(item->id, job);
+        m_stopSlots[job.get()] = slot;
+    }
+    job->start();
+}
+
+std::shared_ptr<Downloader> TaskMgr::acquireJob(int kind)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        auto idle = m_idleJobs.find(kind);
+        if (idle != m_idleJobs.end()) {
+            auto job = idle->second;
+            m_idleJobs.erase(idle);
+            return job;
+        }
+    }
+    std::shared_ptr<Downloader> job;
+    if (kind == 1)
+        job = std::make_shared<FdDownloader>();
+    else
+        job = std::make_shared<Downloader>();
+    job->finished.connect([this](std::shared_ptr<Downloader> ended) { onJobFinished(ended); });
+    return job;
+}
+
+void TaskMgr::onJobFinished(const std::shared_ptr<Downloader>& job)
+{
+    releaseJob(job->item->id, job);
+}
+
+void TaskMgr::releaseJob(int id, const std::shared_ptr<Downloader>& job)
+{
+    boost::signals2::connection slot;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        auto range = m_runningJobs.equal_range(id);
+        for (auto it = range.first; it != range.second; ++it)
+            if (it->second == job) {
+                m_runningJobs.erase(it);
+                break;
+            }
+        auto found = m_stopSlots.find(job.get());
+        if (found != m_stopSlots.end()) {
+            slot = found->second;
+            m_stopSlots.erase(found);
+        }
+        m_idleJobs.emplace(job->kind, job);
+    }
+    slot.disconnect();
+}
+
+void TaskMgr::sendQueueEvent(const char* name)
+{
+    Json::Value event;
+    event["name"] = name;
+    sendEvent(event);
 }

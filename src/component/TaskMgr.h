@@ -5,22 +5,37 @@
 // may still send while the process exits). The control created last installs its sender with
 // setSender() on the page's thread; any thread sends with sendEvent().
 //
-// Pending tasks wait in m_pending, keyed and ordered by id, guarded by m_lock. m_lock is held
-// only for container operations and logging, never while sending.
+// Queue: pending tasks wait in m_pending, in ascending id order. "start_queue" starts one
+// detached queue thread per run; it arms `threadCount` permits of a five-event pool, and every
+// permit that comes back starts the next pending task on an idle (or new) job of its kind.
+// Jobs return themselves to m_idleJobs through `finished` when their run has ended.
 //
-// m_sender is replaced while other threads may be sending: it is a shared holder swapped under
-// m_senderLock, and each sendEvent() calls the copy it took, outside the lock, so a send in
-// flight finishes with the sender it started with.
+// Threads and guards:
+// - m_lock guards m_pending, m_runningJobs, m_idleJobs and m_stopSlots; it is held only for
+//   container operations and logging, never while calling a job, firing a signal or sending;
+// - m_startLock orders the start of a job (queue thread) against "stop_file" and "stop_queue"
+//   (page's thread), so a stop can never fall between a task leaving the pending map and its
+//   job becoming stoppable; it is held while calling a job's start() or stop(), which only set
+//   flags and spawn a thread;
+// - m_stop and m_running are atomics; m_stopAll relies on the signal library's own locking;
+// - m_sender is a shared holder swapped under m_senderLock; each sendEvent() calls the copy it
+//   took, outside the lock, so a send in flight finishes with the sender it started with.
 #pragma once
 
 #include "component/DownItem.h"
 
 #include <boost/function.hpp>
+#include <boost/signals2/signal.hpp>
 #include <json/value.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
+
+class Downloader;
+class EventPool;
 
 class TaskMgr {
 public:
@@ -34,19 +49,49 @@ public:
     void sendEvent(Json::Value& event);
 
     // Page's thread: queues the task under its id; a task whose id is already pending is
-    // dropped (the first one stays).
+    // dropped (the first one stays). A running task of that id does not matter.
     void addTask(std::shared_ptr<DownItem> item);
     // Page's thread: drops a pending task / every pending task.
     void removeTask(int id);
     void clearTasks();
     // Queue thread: removes and returns the pending task with the smallest id, or null.
     std::shared_ptr<DownItem> takeNextTask();
+    // Page's thread: drops a pending task and stops every running job of that id.
+    void stopTask(int id);
+    // Page's thread: sends "queue_begin" and starts the queue thread, unless a queue runs
+    // (then only a stop asked for before is withdrawn).
+    void startQueue();
+    // Page's thread: asks the queue to stop and stops every running job; does not wait.
+    void stopQueue();
+    // True from startQueue() until the queue thread has sent "queue_end". Any thread.
+    bool isQueueRunning() const { return m_running.load(); }
+    // True while a queue runs or a job has events still to send (a stopped job reports its
+    // end after the queue may have ended). Any thread.
+    bool isBusy() const;
 
 private:
     TaskMgr() = default;
 
+    void queueThreadMain();
+    void startNextTask(EventPool& pool);
+    std::shared_ptr<Downloader> acquireJob(int kind);
+    void onJobFinished(const std::shared_ptr<Downloader>& job);
+    void releaseJob(int id, const std::shared_ptr<Downloader>& job);
+    void sendQueueEvent(const char* name);
+
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_running{false};
+
     std::mutex m_lock;
-    std::map<int, std::shared_ptr<DownItem>> m_pending;  // guarded by m_lock
+    std::map<int, std::shared_ptr<DownItem>> m_pending;                   // guarded by m_lock
+    // Two runs of one id may overlap (a task queued again while its last run ends), so a
+    // running entry is always matched by job as well as by id.
+    std::unordered_multimap<int, std::shared_ptr<Downloader>> m_runningJobs;  // guarded by m_lock
+    std::multimap<int, std::shared_ptr<Downloader>> m_idleJobs;              // guarded by m_lock
+    std::map<Downloader*, boost::signals2::connection> m_stopSlots;         // guarded by m_lock
+
+    std::mutex m_startLock;
+    boost::signals2::signal<void()> m_stopAll;
 
     std::mutex m_senderLock;
     std::shared_ptr<const Sender> m_sender;  // guarded by m_senderLock

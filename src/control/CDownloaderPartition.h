@@ -55,6 +55,12 @@ private:
     // Command handlers: page's thread, inside postMessage. A member of the wrong type throws
     // the JSON library's error out of the handler before anything is changed.
     void onInit(Json::Value& message);
+    void onOpenFolder(Json::Value& message);
+    void onAddFile(Json::Value& message);
+    void onAddFolder(Json::Value& message);
+    void onStopFile(Json::Value& message);
+    void onStartQueue(Json::Value& message);
+    void onStopQueue(Json::Value& message);
 
     ComPtr<ScriptFunction> m_recvMessage;              // page's thread only
     InterfaceTable::Cookie m_gitCookie = 0;            // written once by construct()

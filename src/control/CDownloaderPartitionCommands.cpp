@@ -2,8 +2,10 @@
 #include "control/CDownloaderPartition.h"
 
 #include "component/Config.h"
+#include "component/FdDownItem.h"
 #include "component/TaskMgr.h"
 #include "log/Log.h"
+#include "platform/FolderPicker.h"
 #include "support/Text.h"
 
 #include <algorithm>
@@ -11,6 +13,12 @@
 void CDownloaderPartition::fillCommands()
 {
     m_commands["init"] = [this](Json::Value& message) { onInit(message); };
+    m_commands["open_folder"] = [this](Json::Value& message) { onOpenFolder(message); };
+    m_commands["add_file"] = [this](Json::Value& message) { onAddFile(message); };
+    m_commands["add_folder"] = [this](Json::Value& message) { onAddFolder(message); };
+    m_commands["stop_file"] = [this](Json::Value& message) { onStopFile(message); };
+    m_commands["start_queue"] = [this](Json::Value& message) { onStartQueue(message); };
+    m_commands["stop_queue"] = [this](Json::Value& message) { onStopQueue(message); };
 }
 
 void CDownloaderPartition::onInit(Json::Value& message)
@@ -40,4 +48,41 @@ void CDownloaderPartition::onInit(Json::Value& message)
     loaded["browser"] = "ie32";
     loaded["version"] = toUtf8(kVersion);
     sendJson(loaded);
+}
+
+void CDownloaderPartition::onOpenFolder(Json::Value&)
+{
+    std::wstring chosen;
+    if (!FolderPicker::current()->pick(L"选择文件夹", chosen))
+        return;
+    Config::instance().setFolder(chosen);
+}
+
+void CDownloaderPartition::onAddFile(Json::Value& message)
+{
+    auto item = std::make_shared<DownItem>();
+    item->fromJson(message);
+    TaskMgr::instance().addTask(item);
+}
+
+void CDownloaderPartition::onAddFolder(Json::Value& message)
+{
+    auto item = std::make_shared<FdDownItem>();
+    item->fromJson(message);
+    TaskMgr::instance().addTask(item);
+}
+
+void CDownloaderPartition::onStopFile(Json::Value& message)
+{
+    TaskMgr::instance().stopTask(message.get("id", 0).asInt());
+}
+
+void CDownloaderPartition::onStartQueue(Json::Value&)
+{
+    TaskMgr::instance().startQueue();
+}
+
+void CDownloaderPartition::onStopQueue(Json::Value&)
+{
+    TaskMgr::instance().stopQueue();
 }
