@@ -16,7 +16,8 @@
 namespace {
 
 // Receive buffer: each body block handed to onData is at most this large. Chosen by measurement
-// (bench/): below 64 KiB the per-block overhead shows in CPU time, above it nothing is gained.
+// (bench/run_http.sh, 1 GiB from nginx on loopback, fwrite per block): CPU time falls from
+// 16 KiB (1.11 s) to 256 KiB (0.83 s) and 512 KiB brings nothing more.
 const long kReceiveBufferSize = 256 * 1024;
 const long kConnectTimeoutSeconds = 60;
 const long kMaxRedirects = 10;
