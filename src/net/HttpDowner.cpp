@@ -218,6 +218,8 @@ size_t HttpDowner::headerCallback(char* data, size_t size, size_t count, void* s
     return owner.responseSteps() ? bytes : 0;
 }
 
+// The block is curl's own receive buffer, handed to the slots without a copy; curl reuses it
+// for the next block once this returns.
 size_t HttpDowner::writeCallback(char* data, size_t size, size_t count, void* self)
 {
     HttpDowner& owner = *static_cast<HttpDowner*>(self);

@@ -69,7 +69,7 @@ public:
     // Runs the request. An empty objectName sends the URL's own path and query; a non-empty one
     // replaces them. True when every step succeeded and the body was read to its end (a body the
     // server cut short also counts: the owner judges completeness); false on any failure and
-    // whenever a stop was requested.
+    // whenever a stop was requested. Failures are logged with curl's error number.
     bool request(const std::wstring& url, const std::wstring& objectName);
 
     int& status() { return statusCode; }
@@ -78,6 +78,7 @@ public:
     // body). Callable from any thread, before, during or after request(). It only asks: the
     // worker thread itself releases the curl handles, so nothing is released twice or used
     // after release. The request is over for good once this was called: one object, one request.
+    // The owner makes sure no call races the destructor (the jobs clear their abort hook first).
     void closeHandles();
 
 private:
@@ -109,5 +110,6 @@ private:
 
     std::mutex transferLock;              // guards `transfer`
     CurlTransfer* transfer = nullptr;     // the transfer request() runs, else null
-    std::atomic<bool> closed{false};      // closeHandles() was called; set under transferLock
+    std::atomic<bool> closed{false};      // closeHandles() was called; set under transferLock,
+                                          // read by the worker's stop checks without it
 };

@@ -116,13 +116,11 @@ TEST(HttpDownerStopConcurrency, CloseHandlesRacingTheEndOfTheRequest)
     for (int i = 0; i < 60; ++i) {
         HttpDowner downer;
         TransferRecorder recorder(downer);
-        std::atomic<bool> returned{false};
         std::thread stopper([&, delay = delayMicros(random)] {
             std::this_thread::sleep_for(std::chrono::microseconds(delay));
             downer.closeHandles();
         });
         const bool ok = downer.request(fromUtf8(server.url("/x")), L"");
-        returned = true;
         stopper.join();
         if (ok) {
             ++completed;
