@@ -176,15 +176,13 @@ bool HttpDowner::finish(CURLcode result, CurlTransfer& curl)
 {
     if (stopRequested() || stepFailed)
         return false;
-    if (!stepsDone) {
+    if (!stepsDone && result == CURLE_OK)  // a complete response whose headers looked like a redirect
+        return responseSteps();
+    if (result == CURLE_TOO_MANY_REDIRECTS) {
         long code = 0;
         curl_easy_getinfo(curl.easy(), CURLINFO_RESPONSE_CODE, &code);
-        if (result == CURLE_OK)  // a complete response whose headers looked like a redirect
-            return responseSteps();
-        if (result == CURLE_TOO_MANY_REDIRECTS) {
-            statusCode = static_cast<int>(code);
-            return false;
-        }
+        statusCode = static_cast<int>(code);
+        return false;
     }
     if (result == CURLE_OK)
         return true;

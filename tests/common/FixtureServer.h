@@ -63,7 +63,8 @@ public:
     FixtureServer& operator=(const FixtureServer&) = delete;
 
     // Answers requests whose path (query left out) is `path`. Unscripted paths get a 404.
-    // Handlers run on connection threads.
+    // Handlers run on connection threads, several at once, without the server's lock held: they
+    // may read the server but must guard whatever else they touch.
     void on(const std::string& path, Handler handler);
     void on(const std::string& path, const FixtureResponse& response);
 
