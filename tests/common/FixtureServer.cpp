@@ -8,6 +8,7 @@
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/stream_traits.hpp>
 #include <boost/beast/http.hpp>
 
 #include <algorithm>
@@ -242,6 +243,8 @@ template <class Stream> bool FixtureServer::respond(Stream& stream, const Fixtur
     } else {
         asio::write(stream, asio::buffer(body), error);
     }
+    if (body.size() < response.body.size() && response.resetOnCut)
+        boost::beast::get_lowest_layer(stream).set_option(asio::socket_base::linger(true, 0), error);
     return !error && body.size() == response.body.size();
 }
 

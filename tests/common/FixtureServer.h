@@ -39,6 +39,7 @@ struct FixtureResponse {
     int64_t declaredLength = -1;   // a Content-Length to claim instead of the body size
     bool chunked = false;          // chunked transfer coding instead of Content-Length
     size_t cutAfter = std::string::npos;  // close the connection after this many body bytes
+    bool resetOnCut = false;       // ... abortively: the client sees a reset, not an end of file
     Stall stall = Stall::none;     // go silent (until the server stops) at that point
     bool noAnswer = false;         // close the connection without a byte of response
 

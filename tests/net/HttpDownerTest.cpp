@@ -102,6 +102,19 @@ TEST(HttpDownerOrder, BodyCutShortStillSucceedsWithWhatArrived)
     EXPECT_EQ(t.downer.contentLength, 100000);
 }
 
+TEST(HttpDownerFailures, ConnectionResetDuringTheBodyFailsWithoutANotification)
+{
+    FixtureServer server;
+    FixtureResponse reset = FixtureResponse::file(pattern(1000000));
+    reset.cutAfter = 100000;
+    reset.resetOnCut = true;
+    server.on("/reset", reset);
+    Transfer t;
+    EXPECT_FALSE(t.run(server.url("/reset")));
+    EXPECT_EQ(t.recorder.summary().find("error"), std::string::npos);
+    EXPECT_LE(t.recorder.body.size(), 100000u);
+}
+
 TEST(HttpDownerFailures, StatusOtherThan200Or206FailsWithTheCodeAndNoBody)
 {
     FixtureServer server;
