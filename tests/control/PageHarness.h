@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -39,6 +41,26 @@ public:
     void sendFromPage(Json::Value event)
     {
         apartment->invoke([&] { control->sendJson(event); });
+    }
+
+    // Waits until `count` events named `name` have arrived; false on a time-out.
+    bool waitFor(const std::string& name, size_t count = 1, int seconds = 30)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return arrived.wait_for(lock, std::chrono::seconds(seconds), [&] {
+            size_t seen = 0;
+            for (const auto& text : received)
+                if (text.find("\"name\":\"" + name + "\"") != std::string::npos)
+                    ++seen;
+            return seen >= count;
+        });
+    }
+
+    // Forgets the events received so far.
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        received.clear();
     }
 
     std::vector<std::string> texts()
@@ -79,6 +101,7 @@ private:
         {
             std::lock_guard<std::mutex> lock(mutex);
             received.push_back(utf8);
+            arrived.notify_all();
         }
         if (onEvent) {
             Json::Value value;
@@ -94,5 +117,6 @@ private:
     int depth = 0;  // page's thread only: nested deliveries
     std::atomic<int> inside{0};
     std::mutex mutex;
+    std::condition_variable arrived;
     std::vector<std::string> received;  // guarded by mutex
 };

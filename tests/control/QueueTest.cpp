@@ -1,0 +1,270 @@
+#include "PageHarness.h"
+
+#include "common/FixtureServer.h"
+#include "common/TempFolder.h"
+#include "component/Config.h"
+#include "component/TaskMgr.h"
+#include "platform/FolderPicker.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+std::string addFile(int id, const std::string& url, const std::string& extra = "")
+{
+    return R"({"name":"add_file","id":)" + std::to_string(id) + R"(,"fileUrl":")" + url + "\"" + extra + "}";
+}
+
+// Names of the events, with the id of job events: "down_complete#3".
+std::vector<std::string> trace(const std::vector<Json::Value>& events)
+{
+    std::vector<std::string> out;
+    for (const auto& event : events)
+        out.push_back(event["name"].asString() + (event.isMember("id") ? "#" + event["id"].asString() : ""));
+    return out;
+}
+
+size_t countOf(const std::vector<std::string>& trace, const std::string& entry)
+{
+    return static_cast<size_t>(std::count(trace.begin(), trace.end(), entry));
+}
+
+class QueueTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        page.post(R"({"name":"init","config":{"Folder":")" + dir.path().string() + R"(","ThreadCount":1}})");
+        page.clear();
+        server.on("/small", FixtureResponse::file(TempFolder::pattern(5000)));
+        FixtureResponse stalled = FixtureResponse::file(std::string(100000, 's'));
+        stalled.stall = FixtureResponse::Stall::afterHeaders;
+        server.on("/stall", stalled);
+    }
+
+    // Waits for the queue to end and for the last job to have reported its end.
+    void waitQueueEnd()
+    {
+        ASSERT_TRUE(page.waitFor("queue_end"));
+        while (TaskMgr::instance().isBusy())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
+    std::string path(const std::string& name) const { return (dir.path() / name).string(); }
+
+    TempFolder dir;
+    FixtureServer server;
+    PageHarness page;
+};
+
+}  // namespace
+
+TEST_F(QueueTest, TasksStartInIdOrderAndTheFirstOfAnIdStays)
+{
+    for (int id : {7, 3, 5})
+        page.post(addFile(id, server.url("/small?n=" + std::to_string(id)), R"(,"pathLoc":")" + path(std::to_string(id)) + "\""));
+    page.post(addFile(3, server.url("/small?dup")));
+    page.post(R"({"name":"start_queue"})");
+    waitQueueEnd();
+    std::vector<std::string> targets;
+    for (const auto& request : server.requests())
+        targets.push_back(request.target);
+    EXPECT_EQ(targets, (std::vector<std::string>{"/small?n=3", "/small?n=5", "/small?n=7"}));
+    const auto events = trace(page.events());
+    EXPECT_EQ(events.front(), "queue_begin");
+    EXPECT_EQ(events[events.size() - 2], "queue_complete");
+    EXPECT_EQ(events.back(), "queue_end");
+    for (int id : {3, 5, 7})
+        EXPECT_EQ(countOf(events, "down_complete#" + std::to_string(id)), 1u);
+}
+
+TEST_F(QueueTest, ThreadCountLimitsConcurrentTransfers)
+{
+    // Requests being answered at once, counted at the server: a closed connection that the
+    // server has not yet noticed must not count as a transfer.
+    std::atomic<int> answering{0}, peak{0};
+    server.on("/slow", [&](const FixtureRequest&) {
+        const int now = ++answering;
+        int seen = peak.load();
+        while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        --answering;
+        return FixtureResponse::file(TempFolder::pattern(20000));
+    });
+    page.post(R"({"name":"init","config":{"Folder":")" + dir.path().string() + R"(","ThreadCount":2}})");
+    for (int id = 1; id <= 5; ++id)
+        page.post(addFile(id, server.url("/slow?" + std::to_string(id))));
+    page.post(R"({"name":"start_queue"})");
+    waitQueueEnd();
+    EXPECT_LE(peak.load(), 2);
+    EXPECT_GE(peak.load(), 1);
+    EXPECT_EQ(server.requests().size(), 5u);
+    const auto events = trace(page.events());
+    for (int id = 1; id <= 5; ++id)
+        EXPECT_EQ(countOf(events, "down_complete#" + std::to_string(id)), 1u);
+    EXPECT_EQ(events.back(), "queue_end");
+    EXPECT_EQ(countOf(events, "queue_complete"), 1u);
+}
+
+TEST_F(QueueTest, StartWithNothingPendingAndStartTwice)
+{
+    page.post(R"({"name":"start_queue"})");
+    waitQueueEnd();
+    EXPECT_EQ(trace(page.events()), (std::vector<std::string>{"queue_begin", "queue_complete", "queue_end"}));
+
+    page.clear();
+    page.post(addFile(1, server.url("/small")));
+    page.post(R"({"name":"start_queue"})");
+    page.post(R"({"name":"start_queue"})");  // the run is going on: no second queue
+    waitQueueEnd();
+    const auto events = trace(page.events());
+    EXPECT_EQ(countOf(events, "queue_begin"), 1u);
+    EXPECT_EQ(countOf(events, "queue_end"), 1u);
+    EXPECT_EQ(countOf(events, "down_complete#1"), 1u);
+}
+
+TEST_F(QueueTest, StopQueueKeepsPendingTasks)
+{
+    page.post(addFile(1, server.url("/stall")));
+    page.post(addFile(2, server.url("/small")));
+    page.post(R"({"name":"start_queue"})");
+    ASSERT_TRUE(page.waitFor("down_begin"));
+    page.post(R"({"name":"stop_queue"})");
+    waitQueueEnd();
+    auto events = trace(page.events());
+    EXPECT_EQ(countOf(events, "queue_complete"), 0u);
+    EXPECT_EQ(countOf(events, "down_stoped#1"), 1u);
+    EXPECT_EQ(countOf(events, "down_error#1"), 0u);
+    EXPECT_EQ(server.requests().size(), 1u);  // task 2 never started
+
+    // The pending task runs in the next queue run.
+    page.post(R"({"name":"start_queue"})");
+    ASSERT_TRUE(page.waitFor("queue_end", 2));
+    waitQueueEnd();
+    events = trace(page.events());
+    EXPECT_EQ(countOf(events, "down_complete#2"), 1u);
+    EXPECT_EQ(countOf(events, "queue_complete"), 1u);
+}
+
+TEST_F(QueueTest, StopFileForPendingAndRunningTasks)
+{
+    page.post(addFile(1, server.url("/stall")));
+    page.post(addFile(2, server.url("/small")));
+    page.post(R"({"name":"stop_file","id":2})");  // pending: dropped without an event
+    page.post(R"({"name":"start_queue"})");
+    ASSERT_TRUE(page.waitFor("down_begin"));
+    page.post(R"({"name":"stop_file","id":1})");
+    waitQueueEnd();
+    const auto events = trace(page.events());
+    EXPECT_EQ(countOf(events, "down_stoped#1"), 1u);
+    EXPECT_EQ(countOf(events, "queue_complete"), 1u);
+    for (const auto& entry : events)
+        EXPECT_EQ(entry.find("#2"), std::string::npos) << entry;
+}
+
+TEST_F(QueueTest, InitDuringARunDropsPendingTasksOnly)
+{
+    page.post(addFile(1, server.url("/small?slowest"), R"(,"pathLoc":")" + path("one") + "\""));
+    page.post(addFile(2, server.url("/small?never")));
+    server.on("/gate", [](const FixtureRequest&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return FixtureResponse::file("gate");
+    });
+    page.post(addFile(0, server.url("/gate")));
+    page.post(R"({"name":"start_queue"})");
+    ASSERT_TRUE(page.waitFor("down_process"));
+    page.post(R"({"name":"init","config":{"Folder":")" + dir.path().string() + R"("}})");
+    waitQueueEnd();
+    const auto events = trace(page.events());
+    EXPECT_EQ(countOf(events, "down_complete#0"), 1u);  // the running task went on
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(countOf(events, "queue_complete"), 1u);
+}
+
+TEST_F(QueueTest, StartQueueFromInsideQueueComplete)
+{
+    std::atomic<bool> asked{false};
+    page.onEvent = [&](const Json::Value& event) {
+        if (event["name"].asString() == "queue_complete" && !asked.exchange(true))
+            page.control->postMessage(LR"({"name":"start_queue"})");  // the thread still runs
+    };
+    page.post(R"({"name":"start_queue"})");
+    waitQueueEnd();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(countOf(trace(page.events()), "queue_begin"), 1u);
+
+    page.onEvent = nullptr;
+    page.post(R"({"name":"start_queue"})");  // after queue_end: a new run
+    ASSERT_TRUE(page.waitFor("queue_end", 2));
+    EXPECT_EQ(countOf(trace(page.events()), "queue_begin"), 2u);
+}
+
+// A task queued again while its first run still goes on: the two runs stay apart, so the
+// second one's end neither removes nor disconnects the first and stop_file still reaches it.
+TEST_F(QueueTest, TwoRunsOfOneIdStayApart)
+{
+    server.on("/gate", [](const FixtureRequest&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return FixtureResponse::file("gate");
+    });
+    page.post(R"({"name":"init","config":{"Folder":")" + dir.path().string() + R"(","ThreadCount":2}})");
+    page.post(addFile(1, server.url("/stall"), R"(,"pathLoc":")" + path("slow") + "\""));
+    page.post(addFile(5, server.url("/gate"), R"(,"pathLoc":")" + path("gate") + "\""));
+    page.post(R"({"name":"start_queue"})");
+    ASSERT_TRUE(page.waitFor("down_begin"));
+    // Started when task 5 gives its permit back, while the first run of 1 still stalls.
+    page.post(addFile(1, server.url("/small"), R"(,"pathLoc":")" + path("fast") + "\""));
+    ASSERT_TRUE(page.waitFor("down_complete", 2));
+    EXPECT_EQ(TempFolder::readFile(dir.path() / "fast"), TempFolder::pattern(5000));
+    page.post(R"({"name":"stop_file","id":1})");
+    ASSERT_TRUE(page.waitFor("down_stoped", 1, 5));
+    waitQueueEnd();
+    EXPECT_EQ(countOf(trace(page.events()), "queue_complete"), 1u);
+}
+
+TEST_F(QueueTest, MistypedCommandsAreIgnored)
+{
+    page.post(R"({"name":"add_file","id":{"x":1},"fileUrl":"http://127.0.0.1:1/x"})");
+    page.post(R"({"name":"add_file","id":1,"lenLoc":"12","pathLoc":["a"]})");
+    page.post(R"({"name":"add_folder","id":2,"files":{"a":{}}})");
+    page.post(R"({"name":"stop_file","id":"1"})");
+    page.post(R"({"name":"stop_file","id":[1]})");
+    page.post(R"({"name":"start_queue"})");
+    waitQueueEnd();
+    EXPECT_EQ(trace(page.events()), (std::vector<std::string>{"queue_begin", "queue_complete", "queue_end"}));
+}
+
+namespace {
+
+class ScriptedPicker : public FolderPicker {
+public:
+    explicit ScriptedPicker(std::wstring answer) : answer(std::move(answer)) {}
+    bool pick(const std::wstring& title, std::wstring& path) override
+    {
+        asked = title;
+        if (answer.empty())
+            return false;
+        path = answer;
+        return true;
+    }
+    std::wstring answer;
+    std::wstring asked;
+};
+
+}  // namespace
+
+TEST_F(QueueTest, OpenFolderSetsTheDownloadFolderOrKeepsItOnCancel)
+{
+    auto picker = std::make_shared<ScriptedPicker>(L"/srv/下载");
+    FolderPicker::install(picker);
+    page.post(R"({"name":"open_folder"})");
+    EXPECT_EQ(picker->asked, L"选择文件夹");
+    EXPECT_EQ(Config::instance().folder(), L"/srv/下载");
+    picker->answer.clear();
+    page.post(R"({"name":"open_folder"})");
+    EXPECT_EQ(Config::instance().folder(), L"/srv/下载");
+    FolderPicker::install(nullptr);
+    EXPECT_TRUE(page.texts().empty());  // the chosen folder is not reported
+}
