@@ -50,13 +50,18 @@ HRESULT CDownloaderPartition::QueryInterface(const GUID& iid, void** out)
 {
     if (!out)
         return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IDownloaderPartition) {
-        AddRef();
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IDownloaderPartition)
         *out = static_cast<IDownloaderPartition*>(this);
-        return S_OK;
+    else if (iid == IID_IObjectSafety)
+        *out = static_cast<IObjectSafety*>(this);
+    else if (iid == IID_IObjectWithSite)
+        *out = static_cast<IObjectWithSite*>(this);
+    else {
+        *out = nullptr;
+        return E_NOINTERFACE;
     }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
 }
 
 uint32_t CDownloaderPartition::Release()
