@@ -1,23 +1,55 @@
 #include "StdioHost.h"
 
-#include "control/CDownloaderPartition.h"
+#include "HostSite.h"
 #include "platform/Apartment.h"
+#include "platform/CreateByProgId.h"
 #include "platform/ScriptFunction.h"
 #include "support/Text.h"
 
 #include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t* const kProgId = L"Dravik.DownloaderPartition";
+
+// Calls one member of the control by name, as a page's script does.
+HRESULT callByName(IDispatch& control, const wchar_t* name, DispatchKind kind, Variant argument)
+{
+    DISPID id = 0;
+    HRESULT hr = control.GetIDsOfNames(name, &id);
+    if (FAILED(hr))
+        return hr;
+    std::vector<Variant> args{std::move(argument)};
+    return control.Invoke(id, kind, args, nullptr);
+}
+
+void reportCreationFailure(HRESULT hr, const std::string& detail)
+{
+    const std::string progId = toUtf8(kProgId);
+    if (hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG)
+        std::fprintf(stderr, "zelvorn: %s is not registered; run: zelvorn register --user\n", progId.c_str());
+    else if (hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))
+        std::fprintf(stderr, "zelvorn: the module registered for %s cannot be loaded (%s); run: zelvorn register --user\n",
+                     progId.c_str(), detail.c_str());
+    else
+        std::fprintf(stderr, "zelvorn: %s could not be created (0x%08X)\n", progId.c_str(), static_cast<unsigned>(hr));
+}
+
+}  // namespace
 
 int runStdioHost(std::istream& in, std::FILE* out)
 {
     auto page = Apartment::create();
-    ComPtr<CDownloaderPartition> control;
+    ComPtr<IDispatch> control;
     HRESULT hr = E_FAIL;
+    std::string detail;
     page->invoke([&] {
-        CDownloaderPartition* created = nullptr;
-        hr = CDownloaderPartition::create(&created);
+        IDispatch* created = nullptr;
+        hr = createByProgId(kProgId, HostSite::create().get(), &created, &detail);
         if (FAILED(hr))
             return;
-        control = ComPtr<CDownloaderPartition>::adopt(created);
+        control = ComPtr<IDispatch>::adopt(created);
         // Runs on the page's thread only, so writes to `out` never interleave.
         auto print = ScriptFunction::create([out](const std::wstring& text) {
             std::string line = toUtf8(text);
@@ -26,10 +58,11 @@ int runStdioHost(std::istream& in, std::FILE* out)
             std::fwrite(line.data(), 1, line.size(), out);
             std::fflush(out);
         });
-        control->put_recvMessage(print.get());
+        hr = callByName(*control.get(), L"recvMessage", DispatchKind::PropertyPut, Variant::fromFunction(print));
     });
     if (FAILED(hr)) {
-        std::fprintf(stderr, "zelvorn: the control could not be created (0x%08X)\n", static_cast<unsigned>(hr));
+        reportCreationFailure(hr, detail);
+        page->invoke([&] { control = ComPtr<IDispatch>(); });
         return 1;
     }
 
@@ -37,8 +70,8 @@ int runStdioHost(std::istream& in, std::FILE* out)
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         const std::wstring text = fromUtf8(line);
-        page->invoke([&] { control->postMessage(text); });
+        page->invoke([&] { callByName(*control.get(), L"postMessage", DispatchKind::Method, Variant::fromText(text)); });
     }
-    page->invoke([&] { control = ComPtr<CDownloaderPartition>(); });
+    page->invoke([&] { control = ComPtr<IDispatch>(); });
     return 0;
 }
