@@ -42,6 +42,14 @@ public:
     TempFolder folder;
 };
 
+// The object's reference count, read by taking and giving back one reference.
+inline uint32_t countOf(IUnknown& object)
+{
+    const uint32_t now = object.AddRef();
+    object.Release();
+    return now - 1;
+}
+
 struct LoadedModule {
     // Copies the built module to `copy`, a path no module was loaded from before (a loaded file
     // must not be overwritten), and loads the copy.
