@@ -3,6 +3,7 @@
 #include "HostSite.h"
 #include "platform/Apartment.h"
 #include "platform/CreateByProgId.h"
+#include "platform/Registry.h"
 #include "platform/ScriptFunction.h"
 #include "support/Text.h"
 
@@ -32,6 +33,9 @@ void reportCreationFailure(HRESULT hr, const std::string& detail)
     else if (hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))
         std::fprintf(stderr, "zelvorn: the module registered for %s cannot be loaded (%s); run: zelvorn register --user\n",
                      progId.c_str(), detail.c_str());
+    else if (hr == HRESULT_FROM_WIN32(ERROR_BADDB))
+        std::fprintf(stderr, "zelvorn: a registry file is corrupt: %s or %s\n",
+                     Registry::hiveFile(Registry::Hive::User).c_str(), Registry::hiveFile(Registry::Hive::Machine).c_str());
     else
         std::fprintf(stderr, "zelvorn: %s could not be created (0x%08X)\n", progId.c_str(), static_cast<unsigned>(hr));
 }
