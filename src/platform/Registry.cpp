@@ -10,12 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
+#include <utility>
 #include <vector>
 
 // A hive file holds one key object: {"values": {name: text, ...}, "keys": {name: key, ...}};
@@ -42,14 +42,9 @@ std::vector<std::string> splitPath(const std::wstring& path)
 
 bool sameName(const std::string& a, const std::string& b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto fold = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
-        if (fold(a[i]) != fold(b[i]))
-            return false;
-    }
-    return true;
+    auto fold = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
 }
 
 // Finds the member of `object` whose name matches `name` and gives its spelling in `spelled`.
@@ -209,7 +204,7 @@ HRESULT Registry::save() const
     const std::string text = Json::writeString(builder, root) + "\n";
 
     std::string temporary = file + ".XXXXXX";
-    FileDescriptor out{::mkstemp(temporary.data())};
+    FileDescriptor out{::mkostemp(temporary.data(), O_CLOEXEC)};
     if (out.fd < 0)
         return errnoResult(ERROR_CANTWRITE);
     // The machine hive is read by every user: the file is readable by all, like the original.
@@ -292,18 +287,16 @@ std::vector<std::wstring> Registry::subkeys(const std::wstring& key) const
 
 bool Registry::deleteTree(const std::wstring& key)
 {
-    auto parts = splitPath(key);
-    if (parts.empty())
-        return false;
-    const std::string last = parts.back();
-    parts.pop_back();
-    std::wstring parentPath;
-    for (const auto& part : parts)
-        parentPath += fromUtf8(part) + L"\\";
-    const Json::Value* parent = find(parentPath);
+    std::wstring path = key;
+    while (!path.empty() && path.back() == L'\\')
+        path.pop_back();
+    const size_t cut = path.find_last_of(L'\\');
+    const std::string name = toUtf8(cut == std::wstring::npos ? path : path.substr(cut + 1));
+    // find() walks the tree without adding to it; the key it gives is part of `root`.
+    auto* parent = const_cast<Json::Value*>(find(cut == std::wstring::npos ? L"" : path.substr(0, cut)));
     std::string spelled;
-    if (!parent || !memberNamed((*parent)[kKeys], last, spelled))
+    if (name.empty() || !parent || !memberNamed(std::as_const(*parent)[kKeys], name, spelled))
         return false;
-    findOrCreate(parentPath)->operator[](kKeys).removeMember(spelled);
+    (*parent)[kKeys].removeMember(spelled);
     return true;
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 
 namespace {
 
@@ -93,4 +95,26 @@ TEST(Registry, UnreadableAndUnwritableHivesAreErrors)
     }
     EXPECT_EQ(Registry::open((folder.path() / "none.json").string(), hive), S_OK);
     EXPECT_TRUE(hive.subkeys(L"").empty());
+}
+
+// Edits that overlap (here from threads, each with its own lock) all land: none is lost.
+TEST(RegistryConcurrency, OverlappingEditsKeepEveryKey)
+{
+    TempFolder folder;
+    const std::string file = (folder.path() / "registry.json").string();
+    std::vector<std::thread> editors;
+    for (int t = 0; t < 4; ++t)
+        editors.emplace_back([&, t] {
+            for (int i = 0; i < 25; ++i)
+                EXPECT_EQ(Registry::edit(file, [&](Registry& hive) {
+                              hive.createKey(L"K\\" + std::to_wstring(t * 100 + i));
+                              return S_OK;
+                          }),
+                          S_OK);
+        });
+    for (auto& editor : editors)
+        editor.join();
+    Registry hive;
+    ASSERT_EQ(Registry::open(file, hive), S_OK);
+    EXPECT_EQ(hive.subkeys(L"K").size(), 100u);
 }
