@@ -50,18 +50,23 @@ HRESULT CDownloaderPartition::QueryInterface(const GUID& iid, void** out)
 {
     if (!out)
         return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IDownloaderPartition)
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IDownloaderPartition) {
+        AddRef();
         *out = static_cast<IDownloaderPartition*>(this);
-    else if (iid == IID_IObjectSafety)
-        *out = static_cast<IObjectSafety*>(this);
-    else if (iid == IID_IObjectWithSite)
-        *out = static_cast<IObjectWithSite*>(this);
-    else {
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return S_OK;
     }
-    AddRef();
-    return S_OK;
+    if (iid == IID_IObjectSafety) {
+        AddRef();
+        *out = static_cast<IObjectSafety*>(this);
+        return S_OK;
+    }
+    if (iid == IID_IObjectWithSite) {
+        AddRef();
+        *out = static_cast<IObjectWithSite*>(this);
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
 }
 
 uint32_t CDownloaderPartition::Release()
