@@ -1,13 +1,16 @@
-// The stdio host: one control in its own apartment; every line of `in` is one postMessage
-// text, every event is written to `out` as one line, flushed as it arrives.
-// At the end of input it returns 0 once no queue is running.
+// The stdio host: one control, created by its ProgID in an apartment of the host's own and
+// scripted by name like a page's script does; every line of `in` is one postMessage text,
+// every event is written to `out` as one line, flushed as it arrives.
+// Returns 0 at the end of input, once the queue has ended; 1, with a message on standard error, when the control cannot
+// be created (for a missing registration the message names the command that fixes it).
 #pragma once
 
 #include <cstdio>
 #include <istream>
 
 int runStdioHost(std::istream& in, std::FILE* out);
-// Returns once no queue is running and every job has sent its last event.
+// Returns once no queue is running and every job has sent its last event (at once when
+// there is no control).
 void waitForQueueEnd();
-// Asks a running queue and its jobs to stop; does not wait.
+// Asks a running queue and its jobs to stop; does not wait. Any thread.
 void stopQueue();

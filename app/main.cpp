@@ -2,6 +2,10 @@
 //
 //   zelvorn stdio    one control; each line on standard input is a command text, each event
 //                    is written to standard output as one line.
+//   zelvorn register [--user] [--unregister] [module]
+//                    registers the control's module (by default the libzelvorn2.so next to
+//                    this executable) in the machine's or, with --user, the user's hive.
+#include "RegisterCommand.h"
 #include "StdioHost.h"
 
 #include <signal.h>
@@ -17,7 +21,8 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: zelvorn stdio\n");
+    std::fprintf(stderr, "usage: zelvorn stdio\n"
+                         "       zelvorn register [--user] [--unregister] [path/to/libzelvorn2.so]\n");
     return 2;
 }
 
@@ -53,5 +58,7 @@ int main(int argc, char** argv)
         std::ios::sync_with_stdio(false);
         return runStdioHost(std::cin, stdout);
     }
+    if (std::strcmp(argv[1], "register") == 0)
+        return runRegister(argc, argv);
     return usage();
 }

@@ -56,6 +56,21 @@ HRESULT CDownloaderPartition::QueryInterface(const GUID& iid, void** out)
         *out = static_cast<IDownloaderPartition*>(this);
         return S_OK;
     }
+    if (iid == IID_IObjectSafety) {
+        AddRef();
+        *out = static_cast<IObjectSafety*>(this);
+        return S_OK;
+    }
+    if (iid == IID_IObjectWithSite) {
+        AddRef();
+        *out = static_cast<IObjectWithSite*>(this);
+        return S_OK;
+    }
+    if (iid == IID_IDownloadQueue) {
+        AddRef();
+        *out = static_cast<IDownloadQueue*>(this);
+        return S_OK;
+    }
     *out = nullptr;
     return E_NOINTERFACE;
 }

@@ -5,12 +5,17 @@
 // thread. Construction installs the control as the task queue's event sender and registers it
 // in the interface table; that registration holds a reference, so the control stays alive, and
 // stays the target of the event sender, until it is revoked (normally: until the process ends).
+// Hosts reach it through IObjectSafety, IObjectWithSite and IDownloadQueue too, on the same
+// thread.
 #pragma once
 
 #include "control/DeliveryLock.h"
 #include "control/IDownloaderPartition.h"
 #include "platform/Apartment.h"
+#include "platform/DownloadQueue.h"
 #include "platform/InterfaceTable.h"
+#include "platform/ObjectSafety.h"
+#include "platform/ObjectWithSite.h"
 #include "platform/RefCounted.h"
 
 #include <json/value.h>
@@ -20,7 +25,10 @@
 #include <memory>
 #include <string>
 
-class CDownloaderPartition : public IDownloaderPartition {
+class CDownloaderPartition : public IDownloaderPartition,
+                             public IObjectSafety,
+                             public IObjectWithSite,
+                             public IDownloadQueue {
 public:
     using CommandHandler = std::function<void(Json::Value& message)>;
 
@@ -42,11 +50,20 @@ public:
     HRESULT postMessage(const std::wstring& text) override;
     HRESULT put_recvMessage(ScriptFunction* function) override;
 
+    HRESULT GetInterfaceSafetyOptions(const GUID& iid, uint32_t* supported, uint32_t* enabled) override;
+    HRESULT SetInterfaceSafetyOptions(const GUID& iid, uint32_t mask, uint32_t enabled) override;
+    HRESULT SetSite(IUnknown* site) override;
+    HRESULT GetSite(const GUID& iid, void** out) override;
+
+    HRESULT IsBusy(bool* busy) override;
+    HRESULT StopQueue() override;
+
     // Sends one event object to the page; any thread. Returns when the page has handled it
     // (or the event was dropped: no callback, or the page's apartment has ended).
     void sendJson(Json::Value& event);
 
-private:
+protected:
+    // The module's creatable forms derive from the control and run the same construction.
     CDownloaderPartition();
     ~CDownloaderPartition() override;
     HRESULT construct();
@@ -62,11 +79,14 @@ private:
     void onStartQueue(Json::Value& message);
     void onStopQueue(Json::Value& message);
 
+private:
     ComPtr<ScriptFunction> m_recvMessage;              // page's thread only
     InterfaceTable::Cookie m_gitCookie = 0;            // written once by construct()
     std::map<std::string, CommandHandler> m_commands;  // filled at construction, then read-only
     DeliveryLock m_sendLock;
     std::shared_ptr<Apartment> m_apartment;            // written once by construct()
     int m_deliveryDepth = 0;  // page's thread only: callbacks now running for FireRecvMessage
+    ComPtr<IUnknown> m_site;        // page's thread only; stored for the host, never used
+    uint32_t m_safetyOptions = 0;   // page's thread only; the same for every interface
     RefCounted refs;
 };

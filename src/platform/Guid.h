@@ -21,3 +21,6 @@ bool guidFromString(const std::wstring& text, GUID& guid);
 
 extern const GUID IID_IUnknown;
 extern const GUID IID_IDispatch;
+extern const GUID IID_IClassFactory;
+extern const GUID IID_IObjectSafety;
+extern const GUID IID_IObjectWithSite;

@@ -1,0 +1,23 @@
+// HostSite: the host's own object that a control is given as its site, as a browser hands an
+// embedded control its client site. It offers nothing beyond its identity.
+//
+// Created by a host for each control it makes; shared by reference count with the control.
+// Any thread.
+#pragma once
+
+#include "platform/RefCounted.h"
+#include "platform/Unknown.h"
+
+class HostSite : public IUnknown {
+public:
+    // A new site with one reference, owned by the returned pointer.
+    static ComPtr<HostSite> create();
+
+    HRESULT QueryInterface(const GUID& iid, void** out) override;
+    uint32_t AddRef() override { return refs.addRef(); }
+    uint32_t Release() override;
+
+private:
+    HostSite() = default;
+    RefCounted refs;
+};

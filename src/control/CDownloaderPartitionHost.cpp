@@ -1,0 +1,63 @@
+// The control's host-facing interfaces: IObjectSafety, IObjectWithSite and IDownloadQueue.
+#include "control/CDownloaderPartition.h"
+
+#include "component/TaskMgr.h"
+
+HRESULT CDownloaderPartition::GetInterfaceSafetyOptions(const GUID& iid, uint32_t* supported, uint32_t* enabled)
+{
+    if (!supported || !enabled)
+        return E_POINTER;
+    void* answered = nullptr;
+    HRESULT hr = QueryInterface(iid, &answered);
+    if (FAILED(hr)) {
+        *supported = 0;
+        *enabled = 0;
+        return hr;
+    }
+    static_cast<IUnknown*>(answered)->Release();
+    *supported = INTERFACESAFE_FOR_UNTRUSTED_CALLER;
+    *enabled = m_safetyOptions;
+    return S_OK;
+}
+
+HRESULT CDownloaderPartition::SetInterfaceSafetyOptions(const GUID& iid, uint32_t mask, uint32_t enabled)
+{
+    void* answered = nullptr;
+    if (FAILED(QueryInterface(iid, &answered)))
+        return E_NOINTERFACE;
+    static_cast<IUnknown*>(answered)->Release();
+    if (mask & ~INTERFACESAFE_FOR_UNTRUSTED_CALLER)
+        return E_FAIL;
+    m_safetyOptions = (m_safetyOptions & ~mask) | (enabled & mask);
+    return S_OK;
+}
+
+HRESULT CDownloaderPartition::SetSite(IUnknown* site)
+{
+    m_site = ComPtr<IUnknown>(site);
+    return S_OK;
+}
+
+HRESULT CDownloaderPartition::GetSite(const GUID& iid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (!m_site)
+        return E_FAIL;
+    return m_site->QueryInterface(iid, out);
+}
+
+HRESULT CDownloaderPartition::IsBusy(bool* busy)
+{
+    if (!busy)
+        return E_POINTER;
+    *busy = TaskMgr::instance().isBusy();
+    return S_OK;
+}
+
+HRESULT CDownloaderPartition::StopQueue()
+{
+    TaskMgr::instance().stopQueue();
+    return S_OK;
+}

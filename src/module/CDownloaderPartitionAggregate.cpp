@@ -1,0 +1,44 @@
+#include "module/CDownloaderPartitionAggregate.h"
+
+#include "module/CZelvornAppModule.h"
+
+HRESULT CDownloaderPartitionAggregate::create(IUnknown* outer, void** out)
+{
+    ComPtr<CDownloaderPartitionAggregate> inner(new CDownloaderPartitionAggregate(outer));
+    HRESULT hr = inner->control->construct();
+    if (FAILED(hr))
+        return hr;
+    *out = static_cast<IUnknown*>(inner.detach());
+    return S_OK;
+}
+
+CDownloaderPartitionAggregate::CDownloaderPartitionAggregate(IUnknown* outer) : control(new Contained(outer))
+{
+    CZelvornAppModule::instance().lock();
+}
+
+CDownloaderPartitionAggregate::~CDownloaderPartitionAggregate()
+{
+    delete control;
+    CZelvornAppModule::instance().unlock();
+}
+
+HRESULT CDownloaderPartitionAggregate::QueryInterface(const GUID& iid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    if (iid == IID_IUnknown) {
+        AddRef();
+        *out = static_cast<IUnknown*>(this);
+        return S_OK;
+    }
+    return control->queryOwn(iid, out);
+}
+
+uint32_t CDownloaderPartitionAggregate::Release()
+{
+    uint32_t remaining;
+    if (refs.releaseLast(remaining))
+        delete this;
+    return remaining;
+}

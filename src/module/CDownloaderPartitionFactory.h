@@ -1,0 +1,22 @@
+// CDownloaderPartitionFactory: the class factory of DownloaderPartition that DllGetClassObject
+// hands out. Makes controls in the calling thread's apartment, plain or aggregated.
+//
+// Owned by its callers through its reference count; any thread. It holds no module lock of
+// its own: a host that keeps it between creations calls LockServer(true).
+#pragma once
+
+#include "platform/ClassFactory.h"
+#include "platform/RefCounted.h"
+
+class CDownloaderPartitionFactory : public IClassFactory {
+public:
+    HRESULT QueryInterface(const GUID& iid, void** out) override;
+    uint32_t AddRef() override { return refs.addRef(); }
+    uint32_t Release() override;
+
+    HRESULT CreateInstance(IUnknown* outer, const GUID& iid, void** out) override;
+    HRESULT LockServer(bool lock) override;
+
+private:
+    RefCounted refs;
+};

@@ -1,0 +1,94 @@
+#include "platform/CreateByProgId.h"
+
+#include "platform/ClassFactory.h"
+#include "platform/InprocServer.h"
+#include "platform/ObjectSafety.h"
+#include "platform/ObjectWithSite.h"
+#include "platform/Registry.h"
+#include "support/Text.h"
+
+#include <dlfcn.h>
+
+namespace {
+
+// The two hives seen as one: a key the user's hive has hides the machine's key of that name.
+class ClassesView {
+public:
+    HRESULT open()
+    {
+        HRESULT hr = Registry::open(Registry::hiveFile(Registry::Hive::User), user);
+        if (SUCCEEDED(hr))
+            hr = Registry::open(Registry::hiveFile(Registry::Hive::Machine), machine);
+        return hr;
+    }
+    HRESULT defaultValue(const std::wstring& key, std::wstring* data) const
+    {
+        return (user.hasKey(key) ? user : machine).queryValue(key, L"", data);
+    }
+
+private:
+    Registry user;
+    Registry machine;
+};
+
+}  // namespace
+
+HRESULT createByProgId(const std::wstring& progId, IUnknown* site, IDispatch** out, std::string* detail)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    ClassesView classes;
+    HRESULT hr = classes.open();
+    if (FAILED(hr))
+        return hr;
+
+    std::wstring current = progId;
+    std::wstring versioned;
+    if (SUCCEEDED(classes.defaultValue(progId + L"\\CurVer", &versioned)))
+        current = versioned;
+    std::wstring clsidText;
+    GUID clsid;
+    if (FAILED(classes.defaultValue(current + L"\\CLSID", &clsidText)) || !guidFromString(clsidText, clsid))
+        return CO_E_CLASSSTRING;
+    std::wstring modulePath;
+    if (FAILED(classes.defaultValue(L"CLSID\\" + clsidText + L"\\InprocServer32", &modulePath)) || modulePath.empty())
+        return REGDB_E_CLASSNOTREG;
+    if (detail)
+        *detail = toUtf8(modulePath);
+
+    void* module = dlopen(toUtf8(modulePath).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        if (detail)
+            *detail = dlerror();
+        return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    }
+    auto getClassObject = reinterpret_cast<DllGetClassObjectFunction>(dlsym(module, "DllGetClassObject"));
+    if (!getClassObject)
+        return CO_E_ERRORINDLL;
+
+    void* raw = nullptr;
+    hr = getClassObject(clsid, IID_IClassFactory, &raw);
+    if (FAILED(hr))
+        return hr;
+    auto factory = ComPtr<IClassFactory>::adopt(static_cast<IClassFactory*>(raw));
+    hr = factory->CreateInstance(nullptr, IID_IDispatch, &raw);
+    if (FAILED(hr))
+        return hr;
+    auto control = ComPtr<IDispatch>::adopt(static_cast<IDispatch*>(raw));
+
+    // A browser scripts only a control that declares itself safe for untrusted callers.
+    hr = control->QueryInterface(IID_IObjectSafety, &raw);
+    if (FAILED(hr))
+        return hr;
+    auto safety = ComPtr<IObjectSafety>::adopt(static_cast<IObjectSafety*>(raw));
+    hr = safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
+                                           INTERFACESAFE_FOR_UNTRUSTED_CALLER);
+    if (FAILED(hr))
+        return hr;
+    if (SUCCEEDED(control->QueryInterface(IID_IObjectWithSite, &raw)))
+        ComPtr<IObjectWithSite>::adopt(static_cast<IObjectWithSite*>(raw))->SetSite(site);
+
+    *out = control.detach();
+    return S_OK;
+}
