@@ -6,7 +6,7 @@
 // Usage: bench_http [runs (5)] [file size in MiB (1024)]
 
 #include "common/NginxServer.h"
-#include "common/TempDir.h"
+#include "common/TempFolder.h"
 #include "net/HttpDowner.h"
 #include "support/Text.h"
 
@@ -137,7 +137,7 @@ int main(int argc, char** argv)
     const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
     const long mebibytes = argc > 2 ? std::atol(argv[2]) : 1024;
 
-    TempDir root, out;
+    TempFolder root, out;
     makeFile(root.file("big.bin"), mebibytes);
     NginxServer nginx(root.path());
     const std::string url = nginx.url("/big.bin");

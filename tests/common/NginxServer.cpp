@@ -48,7 +48,7 @@ bool answers(uint16_t port)
 
 }  // namespace
 
-NginxServer::NginxServer(const std::string& documentRoot)
+NginxServer::NginxServer(const std::filesystem::path& documentRoot)
 {
     // Another process may take the chosen port before nginx binds it: try a few.
     for (int attempt = 0; attempt < 5; ++attempt)
@@ -67,10 +67,10 @@ std::string NginxServer::url(const std::string& path) const
     return "http://127.0.0.1:" + std::to_string(listenPort) + path;
 }
 
-bool NginxServer::start(const std::string& documentRoot)
+bool NginxServer::start(const std::filesystem::path& documentRoot)
 {
     listenPort = freePort();
-    const std::string& d = dir.path();
+    const std::string d = dir.path().string();
     // One process (master_process off) never switches to another user, so when the tests run as
     // root nginx keeps root's rights and reads the files they made in /tmp.
     std::ofstream config(dir.file("nginx.conf"));
@@ -81,7 +81,7 @@ bool NginxServer::start(const std::string& documentRoot)
            << "  client_body_temp_path " << d << "/client_body;\n  proxy_temp_path " << d << "/proxy;\n"
            << "  fastcgi_temp_path " << d << "/fastcgi;\n  uwsgi_temp_path " << d << "/uwsgi;\n"
            << "  scgi_temp_path " << d << "/scgi;\n"
-           << "  server {\n    listen 127.0.0.1:" << listenPort << ";\n    root " << documentRoot << ";\n"
+           << "  server {\n    listen 127.0.0.1:" << listenPort << ";\n    root " << documentRoot.string() << ";\n"
            << "    location / { }\n  }\n}\n";
     config.close();
 

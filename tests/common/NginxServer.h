@@ -5,16 +5,17 @@
 // process, and returns once the port answers; the destructor stops that process and waits for it.
 #pragma once
 
-#include "common/TempDir.h"
+#include "common/TempFolder.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <sys/types.h>
 
 class NginxServer {
 public:
     // Throws std::runtime_error when nginx does not come up.
-    explicit NginxServer(const std::string& documentRoot);
+    explicit NginxServer(const std::filesystem::path& documentRoot);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
@@ -24,10 +25,10 @@ public:
     std::string url(const std::string& path) const;
 
 private:
-    bool start(const std::string& documentRoot);
+    bool start(const std::filesystem::path& documentRoot);
     void stop();
 
-    TempDir dir;
+    TempFolder dir;
     pid_t pid = -1;
     uint16_t listenPort = 0;
 };

@@ -39,6 +39,6 @@ std::string TempFolder::pattern(size_t size)
 {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>('a' + i % 26);
+        bytes[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
     return bytes;
 }
