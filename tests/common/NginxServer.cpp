@@ -48,7 +48,8 @@ bool answers(uint16_t port)
 
 }  // namespace
 
-NginxServer::NginxServer(const std::filesystem::path& documentRoot)
+NginxServer::NginxServer(const std::filesystem::path& documentRoot, bool logConnections)
+    : logConnections(logConnections)
 {
     // Another process may take the chosen port before nginx binds it: try a few.
     for (int attempt = 0; attempt < 5; ++attempt)
@@ -77,7 +78,9 @@ bool NginxServer::start(const std::filesystem::path& documentRoot)
     config << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
            << "pid " << d << "/nginx.pid;\nerror_log " << d << "/error.log warn;\n"
            << "events { worker_connections 256; }\n"
-           << "http {\n  access_log off;\n  default_type application/octet-stream;\n  sendfile on;\n"
+           << "http {\n  log_format connections '$connection $request';\n"
+           << "  access_log " << (logConnections ? accessLog() + " connections" : std::string("off")) << ";\n"
+           << "  default_type application/octet-stream;\n  sendfile on;\n"
            << "  client_body_temp_path " << d << "/client_body;\n  proxy_temp_path " << d << "/proxy;\n"
            << "  fastcgi_temp_path " << d << "/fastcgi;\n  uwsgi_temp_path " << d << "/uwsgi;\n"
            << "  scgi_temp_path " << d << "/scgi;\n"

@@ -14,8 +14,9 @@
 
 class NginxServer {
 public:
-    // Throws std::runtime_error when nginx does not come up.
-    explicit NginxServer(const std::filesystem::path& documentRoot);
+    // Throws std::runtime_error when nginx does not come up. With `logConnections`, every request
+    // is logged to accessLog() as "<connection number> <request line>".
+    explicit NginxServer(const std::filesystem::path& documentRoot, bool logConnections = false);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
@@ -23,12 +24,14 @@ public:
     uint16_t port() const { return listenPort; }
     // "http://127.0.0.1:<port>" followed by `path`.
     std::string url(const std::string& path) const;
+    std::string accessLog() const { return dir.file("access.log"); }
 
 private:
     bool start(const std::filesystem::path& documentRoot);
     void stop();
 
     TempFolder dir;
+    const bool logConnections;
     pid_t pid = -1;
     uint16_t listenPort = 0;
 };
