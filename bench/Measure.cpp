@@ -20,12 +20,13 @@ double cpuOf(const rusage& usage)
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-}  // namespace
-
+// Seconds on the monotonic clock.
 double now()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
+
+}  // namespace
 
 double median(std::vector<double> values)
 {

@@ -1,4 +1,4 @@
-// Measure: the clock, the median and the child-process runner the benchmarks share.
+// Measure: the timing of in-process work and child processes, and the median, for the benchmarks.
 #pragma once
 
 #include <functional>
@@ -10,8 +10,6 @@ struct Sample {
     double cpu = 0;   // user + system seconds of the process doing the work
 };
 
-// Seconds on the monotonic clock.
-double now();
 double median(std::vector<double> values);
 // Times `work` in this process; exits the benchmark when it reports failure.
 Sample inProcess(const std::function<bool()>& work);
