@@ -1,10 +1,13 @@
 // Downloads a folder of many small files from nginx on 127.0.0.1 with the folder job
 // (FdDownloader, run as the queue runs it) and with `aria2c -j1 -i` and `wget -i`, runs
-// alternating, and prints the median wall times and the ratio ours / the faster tool.
+// alternating in a rotating order, and prints the median wall times and the ratio ours / the faster tool.
 // Every run of ours is checked byte for byte; nginx logs each request's connection number, so
 // the connections each run opened are counted too.
 //
 // Usage: bench_folder [runs (5)] [files (1000)] [file size in bytes (16384)]
+// Files go below $TMPDIR (or /tmp). On ext4 without a journal, creating a file right after many
+// were deleted scans past their inodes, so no run's output is deleted before the end, and a
+// second invocation should wait half a minute; TMPDIR=/dev/shm measures the download work alone.
 
 #include "Measure.h"
 #include "common/NginxServer.h"
@@ -21,8 +24,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,12 +42,13 @@ std::string fileName(int index)
     return name;
 }
 
-// The folder task a page would send: files under the server path /srv/share, one URL each.
-Json::Value folderTask(const NginxServer& nginx, int files, int64_t size)
+// The folder task a page would send: files under the server path /srv/share, one URL each,
+// to be laid out as `name` under the download folder.
+Json::Value folderTask(const NginxServer& nginx, int files, int64_t size, const std::string& name)
 {
     Json::Value task;
     task["id"] = 1;
-    task["nameLoc"] = "share";
+    task["nameLoc"] = name;
     task["pathLoc"] = "/srv/share";
     task["lenSvr"] = Json::Int64(files * size);
     for (int i = 0; i < files; ++i) {
@@ -123,47 +127,53 @@ int main(int argc, char** argv)
     }
     TaskMgr::instance().setSender([](Json::Value&) { ++events; });
     Config::instance().setFolder(downloads.path().wstring());
-    const Json::Value task = folderTask(nginx, files, size);
 
-    std::printf("%d files of %lld bytes from nginx on 127.0.0.1, %d runs each\n\n", files,
+    struct Contender {
+        std::string name;
+        std::function<Sample(const fs::path& dir)> run;  // downloads the folder into `dir`, a new one
+        std::vector<double> walls;
+    };
+    std::vector<Contender> contenders = {
+        {"ours",
+         [&](const fs::path& dir) {
+             const Json::Value task = folderTask(nginx, files, size, dir.filename().string());
+             return inProcess([&] { return runOurs(task); });
+         },
+         {}},
+        {"aria2c",
+         [&](const fs::path& dir) {
+             return runTool({"aria2c", "-q", "-j1", "-i", list, "-d", dir.string(), "--allow-overwrite=true",
+                             "--auto-file-renaming=false", "--file-allocation=none", "--console-log-level=error",
+                             "--summary-interval=0"});
+         },
+         {}},
+        {"wget", [&](const fs::path& dir) { return runTool({"wget", "-q", "-i", list, "-P", dir.string()}); }, {}},
+    };
+
+    std::printf("%d files of %lld bytes from nginx on 127.0.0.1, %d runs each, the order rotating\n", files,
                 static_cast<long long>(size), runs);
-    std::vector<double> oursWall, aria2Wall, wgetWall;
-    for (int run = 0; run <= runs; ++run) {  // run 0 warms caches and is not counted
-        const fs::path local = downloads.path() / "share";
-        events = 0;
-        const Sample a = inProcess([&] { return runOurs(task); });
-        if (!sameFiles(site.path(), local, files))
-            return 1;
-        const std::string oursConnections = connectionsSince(nginx.accessLog(), logOffset);
-        fs::remove_all(local);
-
-        const fs::path aria2Dir = downloads.path() / "aria2";
-        const Sample b = runTool({"aria2c", "-q", "-j1", "-i", list, "-d", aria2Dir.string(), "--allow-overwrite=true",
-                                  "--auto-file-renaming=false", "--file-allocation=none", "--console-log-level=error",
-                                  "--summary-interval=0"});
-        const std::string aria2Connections = connectionsSince(nginx.accessLog(), logOffset);
-        if (!sameFiles(site.path(), aria2Dir, files))
-            return 1;
-        fs::remove_all(aria2Dir);
-
-        const fs::path wgetDir = downloads.path() / "wget";
-        const Sample c = runTool({"wget", "-q", "-i", list, "-P", wgetDir.string()});
-        const std::string wgetConnections = connectionsSince(nginx.accessLog(), logOffset);
-        if (!sameFiles(site.path(), wgetDir, files))
-            return 1;
-        fs::remove_all(wgetDir);
-
-        std::printf("%s %d  ours %.3f s (cpu %.3f s, %ld events, %s)\n       aria2c %.3f s (%s)\n       wget %.3f s (%s)\n",
-                    run ? "run" : "warm-up", run, a.wall, a.cpu, events.load(), oursConnections.c_str(), b.wall, aria2Connections.c_str(),
-                    c.wall, wgetConnections.c_str());
-        if (run == 0)
-            continue;
-        oursWall.push_back(a.wall);
-        aria2Wall.push_back(b.wall);
-        wgetWall.push_back(c.wall);
+    for (int run = 0; run <= runs; ++run) {  // run 0 warms the caches and is not counted
+        std::printf("\n%s %d", run ? "run" : "warm-up", run);
+        for (size_t k = 0; k < contenders.size(); ++k) {
+            Contender& contender = contenders[(run + k) % contenders.size()];
+            // Outputs stay until the end: deleting them would make the next run's file creations
+            // pay for it (see above).
+            const fs::path dir = downloads.path() / (contender.name + std::to_string(run));
+            events = 0;
+            const Sample sample = contender.run(dir);
+            if (!sameFiles(site.path(), dir, files))
+                return 1;
+            std::printf("  %s %.3f s (%s", contender.name.c_str(), sample.wall, connectionsSince(nginx.accessLog(), logOffset).c_str());
+            if (&contender == &contenders[0])
+                std::printf(", %ld events, cpu %.3f s", events.load(), sample.cpu);
+            std::printf(")");
+            if (run > 0)
+                contender.walls.push_back(sample.wall);
+        }
     }
-    const double ours = median(oursWall), aria2 = median(aria2Wall), wget = median(wgetWall);
-    std::printf("\nmedian wall  ours %.3f s   aria2c %.3f s   wget %.3f s\n", ours, aria2, wget);
+    const double ours = median(contenders[0].walls), aria2 = median(contenders[1].walls),
+                 wget = median(contenders[2].walls);
+    std::printf("\n\nmedian wall  ours %.3f s   aria2c %.3f s   wget %.3f s\n", ours, aria2, wget);
     std::printf("ratio ours / min(aria2c, wget)  %.2fx (target at most 1.00x)\n", ours / std::min(aria2, wget));
     return 0;
 }
