@@ -1,13 +1,14 @@
 // Downloads a folder of many small files from nginx on 127.0.0.1 with the folder job
-// (FdDownloader, run as the queue runs it) and with `aria2c -j1 -i` and `wget -i`, runs
-// alternating in a rotating order, and prints the median wall times and the ratio ours / the faster tool.
-// Every run of ours is checked byte for byte; nginx logs each request's connection number, so
-// the connections each run opened are counted too.
+// (FdDownloader, run as the queue runs it, from the task object on) and with `aria2c -j1 -i`
+// and `wget -i`, runs alternating in a rotating order, and prints the median wall times and the
+// ratio ours / the faster tool. Every run's files are checked byte for byte; nginx logs each
+// request's connection number, so the connections each run opened are counted too.
 //
 // Usage: bench_folder [runs (5)] [files (1000)] [file size in bytes (16384)]
 // Files go below $TMPDIR (or /tmp). On ext4 without a journal, creating a file right after many
-// were deleted scans past their inodes, so no run's output is deleted before the end, and a
-// second invocation should wait half a minute; TMPDIR=/dev/shm measures the download work alone.
+// were deleted scans past their inodes (for a minute or more), so no run's output is deleted
+// before the end and a second invocation should not follow at once; TMPDIR=/dev/shm measures the
+// download work alone.
 
 #include "Measure.h"
 #include "common/NginxServer.h"
@@ -73,7 +74,8 @@ bool runOurs(const Json::Value& task)
     job->item = folder;
     job->doneEvent = pool.popIdle();
     job->start();
-    return pool.wait(600 * 1000) && folder->errors == 0 && folder->success == static_cast<int32_t>(folder->files.size());
+    return pool.wait(600 * 1000) && folder->errors == 0 &&
+           folder->success == static_cast<int32_t>(folder->files.size());
 }
 
 // Every file present with the right size and the right bytes (the tools' output too, so that
@@ -163,7 +165,8 @@ int main(int argc, char** argv)
             const Sample sample = contender.run(dir);
             if (!sameFiles(site.path(), dir, files))
                 return 1;
-            std::printf("  %s %.3f s (%s", contender.name.c_str(), sample.wall, connectionsSince(nginx.accessLog(), logOffset).c_str());
+            std::printf("  %s %.3f s (%s", contender.name.c_str(), sample.wall,
+                        connectionsSince(nginx.accessLog(), logOffset).c_str());
             if (&contender == &contenders[0])
                 std::printf(", %ld events, cpu %.3f s", events.load(), sample.cpu);
             std::printf(")");
