@@ -5,61 +5,21 @@
 //
 // Usage: bench_http [runs (5)] [file size in MiB (1024)]
 
+#include "Measure.h"
 #include "common/NginxServer.h"
-#include "common/TempDir.h"
+#include "common/TempFolder.h"
 #include "net/HttpDowner.h"
 #include "support/Text.h"
 
 #include <curl/curl.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-struct Sample {
-    double wall = 0;  // seconds
-    double cpu = 0;   // user + system seconds of the process doing the transfer
-};
-
-double seconds(const timeval& t)
-{
-    return t.tv_sec + t.tv_usec / 1e6;
-}
-
-double cpuOf(const rusage& usage)
-{
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-double now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-Sample inProcess(const std::function<bool()>& transfer)
-{
-    rusage before{}, after{};
-    getrusage(RUSAGE_SELF, &before);
-    const double start = now();
-    if (!transfer()) {
-        std::fprintf(stderr, "transfer failed\n");
-        std::exit(1);
-    }
-    Sample sample;
-    sample.wall = now() - start;
-    getrusage(RUSAGE_SELF, &after);
-    sample.cpu = cpuOf(after) - cpuOf(before);
-    return sample;
-}
 
 bool ours(const std::string& url, const std::string& output)
 {
@@ -93,30 +53,7 @@ bool plainCurl(const std::string& url, const std::string& output, long bufferSiz
 
 Sample curlTool(const std::string& url, const std::string& output)
 {
-    const double start = now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execlp("curl", "curl", "-s", "-o", output.c_str(), url.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    Sample sample;
-    sample.wall = now() - start;
-    sample.cpu = cpuOf(usage);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "curl failed\n");
-        std::exit(1);
-    }
-    return sample;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return runTool({"curl", "-s", "-o", output, url});
 }
 
 void makeFile(const std::string& path, long mebibytes)
@@ -137,7 +74,7 @@ int main(int argc, char** argv)
     const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
     const long mebibytes = argc > 2 ? std::atol(argv[2]) : 1024;
 
-    TempDir root, out;
+    TempFolder root, out;
     makeFile(root.file("big.bin"), mebibytes);
     NginxServer nginx(root.path());
     const std::string url = nginx.url("/big.bin");

@@ -1,6 +1,6 @@
 #include "common/FixtureServer.h"
 
-#include "common/TempDir.h"
+#include "common/TempFolder.h"
 
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/asio/connect.hpp>
@@ -53,7 +53,7 @@ struct FixtureServer::Impl {
     asio::io_context io;
     tcp::acceptor acceptor{io};
     asio::ssl::context tls{asio::ssl::context::tls_server};
-    std::unique_ptr<TempDir> certificateDir;
+    std::unique_ptr<TempFolder> certificateDir;
     std::vector<int> queueFillers;  // Mode::neverAccepts: the connections filling the queue
 
     ~Impl()
@@ -66,8 +66,8 @@ struct FixtureServer::Impl {
 FixtureServer::FixtureServer(Mode serverMode) : mode(serverMode), impl(new Impl)
 {
     if (mode == Mode::https) {
-        impl->certificateDir.reset(new TempDir);
-        const TempDir& dir = *impl->certificateDir;
+        impl->certificateDir.reset(new TempFolder);
+        const TempFolder& dir = *impl->certificateDir;
         const std::string command =
             "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=fixture"
             " -keyout " + dir.file("key.pem") + " -out " + dir.file("cert.pem") + " >/dev/null 2>&1";

@@ -48,7 +48,8 @@ bool answers(uint16_t port)
 
 }  // namespace
 
-NginxServer::NginxServer(const std::string& documentRoot)
+NginxServer::NginxServer(const std::filesystem::path& documentRoot, bool logConnections)
+    : logConnections(logConnections)
 {
     // Another process may take the chosen port before nginx binds it: try a few.
     for (int attempt = 0; attempt < 5; ++attempt)
@@ -67,21 +68,23 @@ std::string NginxServer::url(const std::string& path) const
     return "http://127.0.0.1:" + std::to_string(listenPort) + path;
 }
 
-bool NginxServer::start(const std::string& documentRoot)
+bool NginxServer::start(const std::filesystem::path& documentRoot)
 {
     listenPort = freePort();
-    const std::string& d = dir.path();
+    const std::string d = dir.path().string();
     // One process (master_process off) never switches to another user, so when the tests run as
     // root nginx keeps root's rights and reads the files they made in /tmp.
     std::ofstream config(dir.file("nginx.conf"));
     config << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
            << "pid " << d << "/nginx.pid;\nerror_log " << d << "/error.log warn;\n"
            << "events { worker_connections 256; }\n"
-           << "http {\n  access_log off;\n  default_type application/octet-stream;\n  sendfile on;\n"
+           << "http {\n  log_format connections '$connection $request';\n"
+           << "  access_log " << (logConnections ? accessLog() + " connections" : std::string("off")) << ";\n"
+           << "  default_type application/octet-stream;\n  sendfile on;\n"
            << "  client_body_temp_path " << d << "/client_body;\n  proxy_temp_path " << d << "/proxy;\n"
            << "  fastcgi_temp_path " << d << "/fastcgi;\n  uwsgi_temp_path " << d << "/uwsgi;\n"
            << "  scgi_temp_path " << d << "/scgi;\n"
-           << "  server {\n    listen 127.0.0.1:" << listenPort << ";\n    root " << documentRoot << ";\n"
+           << "  server {\n    listen 127.0.0.1:" << listenPort << ";\n    root " << documentRoot.string() << ";\n"
            << "    location / { }\n  }\n}\n";
     config.close();
 

@@ -5,16 +5,18 @@
 // process, and returns once the port answers; the destructor stops that process and waits for it.
 #pragma once
 
-#include "common/TempDir.h"
+#include "common/TempFolder.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <sys/types.h>
 
 class NginxServer {
 public:
-    // Throws std::runtime_error when nginx does not come up.
-    explicit NginxServer(const std::string& documentRoot);
+    // Throws std::runtime_error when nginx does not come up. With `logConnections`, every request
+    // is logged to accessLog() as "<connection number> <request line>".
+    explicit NginxServer(const std::filesystem::path& documentRoot, bool logConnections = false);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
@@ -22,12 +24,14 @@ public:
     uint16_t port() const { return listenPort; }
     // "http://127.0.0.1:<port>" followed by `path`.
     std::string url(const std::string& path) const;
+    std::string accessLog() const { return dir.file("access.log"); }
 
 private:
-    bool start(const std::string& documentRoot);
+    bool start(const std::filesystem::path& documentRoot);
     void stop();
 
-    TempDir dir;
+    TempFolder dir;
+    const bool logConnections;
     pid_t pid = -1;
     uint16_t listenPort = 0;
 };

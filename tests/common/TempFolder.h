@@ -13,6 +13,8 @@ public:
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::filesystem::path& path() const { return root; }
+    // `name` inside the folder, as a narrow string for C and POSIX calls.
+    std::string file(const std::string& name) const { return (root / name).string(); }
     // The folder as a wide path with `tail` appended verbatim (any separators it holds).
     std::wstring wide(const std::wstring& tail) const { return root.wstring() + tail; }
 
@@ -21,7 +23,8 @@ public:
     std::filesystem::path writeFile(const std::string& name, const std::string& bytes) const;
     // All bytes of a file ("" when it cannot be read).
     static std::string readFile(const std::filesystem::path& file);
-    // `size` bytes of a repeating alphabet, so that misplaced bytes show.
+    // `size` letters whose run repeats only every 6526 bytes (no power of two), so that bytes
+    // misplaced by a block show.
     static std::string pattern(size_t size);
 
 private:

@@ -61,7 +61,7 @@ TEST_F(FdDownloaderTest, NewFolderFromWindowsPathsBecomesARealTree)
     site.writeFile("a.jpg", a);
     site.writeFile("b.txt", b);
     site.writeFile("c.bin", c);
-    NginxServer nginx(site.path().string());
+    NginxServer nginx(site.path());
 
     Json::Value task;
     task["id"] = 21;

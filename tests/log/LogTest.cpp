@@ -1,8 +1,8 @@
+#include "common/TempFolder.h"
 #include "log/Log.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -24,18 +24,8 @@ std::vector<std::string> readLines(const fs::path& file)
 
 class LogFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/zv-log-XXXXXX";
-        dir = mkdtemp(pattern);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::wstring wide(const fs::path& p) const
-    {
-        const std::string s = p.string();
-        return std::wstring(s.begin(), s.end());
-    }
-    fs::path dir;
+    TempFolder temp;
+    const fs::path& dir = temp.path();
 };
 
 const std::regex kLine(R"(^\d\d/\d\d/\d\d \d\d:\d\d:\d\d    - (.*) \[(.+):(\d+)\]$)");
@@ -46,7 +36,7 @@ const std::regex kLine(R"(^\d\d/\d\d/\d\d \d\d:\d\d:\d\d    - (.*) \[(.+):(\d+)\
 TEST_F(LogFile, NothingIsWrittenWithoutDebugOrPath)
 {
     ZLOG("before set-up " << 1);
-    Log::instance().setUp(false, wide(dir / "a.log"));
+    Log::instance().setUp(false, (dir / "a.log").wstring());
     Log::instance().setUp(true, L"");
     ZLOG("still off");
     EXPECT_FALSE(Log::instance().logger().isEnabledFor(log4cplus::DEBUG_LOG_LEVEL));
@@ -56,7 +46,7 @@ TEST_F(LogFile, NothingIsWrittenWithoutDebugOrPath)
 TEST_F(LogFile, ExactLayoutInANewDirectory)
 {
     const fs::path file = dir / "deep" / "er" / "zelvorn.log";
-    Log::instance().setUp(true, wide(file));
+    Log::instance().setUp(true, file.wstring());
     const int line = __LINE__ + 1;
     ZLOG("连接服务器错误" << 12029);
     const auto lines = readLines(file);
@@ -74,9 +64,9 @@ TEST_F(LogFile, ExactLayoutInANewDirectory)
 TEST_F(LogFile, RepeatedSetUpTruncatesAndWritesEachRecordOnce)
 {
     const fs::path file = dir / "z.log";
-    Log::instance().setUp(true, wide(file));
+    Log::instance().setUp(true, file.wstring());
     ZLOG("first run");
-    Log::instance().setUp(true, wide(file));
+    Log::instance().setUp(true, file.wstring());
     ZLOG("second run");
     const auto lines = readLines(file);
     ASSERT_EQ(lines.size(), 2u);
@@ -87,7 +77,7 @@ TEST_F(LogFile, RepeatedSetUpTruncatesAndWritesEachRecordOnce)
 TEST_F(LogFile, StatementsFromManyThreadsNeverInterleave)
 {
     const fs::path file = dir / "threads.log";
-    Log::instance().setUp(true, wide(file));
+    Log::instance().setUp(true, file.wstring());
     constexpr int kThreads = 8, kRecords = 500;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)

@@ -1,5 +1,5 @@
 #include "common/NginxServer.h"
-#include "common/TempDir.h"
+#include "common/TempFolder.h"
 #include "net/HttpDowner.h"
 #include "support/Text.h"
 #include "TransferRecorder.h"
@@ -9,23 +9,11 @@
 #include <fstream>
 #include <unistd.h>
 
-namespace {
-
-std::string pattern(size_t size)
-{
-    std::string text(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        text[i] = static_cast<char>(i * 31 + i / 977);
-    return text;
-}
-
-}  // namespace
-
 TEST(HttpDownerNginx, WholeFileAndRangeArriveByteForByte)
 {
-    TempDir root;
-    const std::string content = pattern(3 * 1024 * 1024 + 17);
-    root.write("data.bin", content);
+    TempFolder root;
+    const std::string content = TempFolder::pattern(3 * 1024 * 1024 + 17);
+    root.writeFile("data.bin", content);
     NginxServer nginx(root.path());
 
     HttpDowner whole;
@@ -46,7 +34,7 @@ TEST(HttpDownerNginx, WholeFileAndRangeArriveByteForByte)
 
 TEST(HttpDownerNginx, BodyOfFiveGibibytesIsDescribedWithItsFullLength)
 {
-    TempDir root;
+    TempFolder root;
     const int64_t size = 5LL * 1024 * 1024 * 1024;
     { std::ofstream(root.file("big.bin")); }
     ASSERT_EQ(truncate(root.file("big.bin").c_str(), size), 0);  // sparse: takes no disk space

@@ -1,5 +1,5 @@
 #include "common/FixtureServer.h"
-#include "common/TempDir.h"
+#include "common/TempFolder.h"
 #include "log/Log.h"
 #include "net/HttpDowner.h"
 #include "support/Text.h"
@@ -11,14 +11,6 @@
 #include <sstream>
 
 namespace {
-
-std::string pattern(size_t size)
-{
-    std::string text(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        text[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
-    return text;
-}
 
 std::wstring wide(const std::string& url)
 {
@@ -47,7 +39,7 @@ struct Transfer {
 TEST(HttpDownerOrder, SuccessfulDownloadNotifiesInOrderAndDeliversTheBody)
 {
     FixtureServer server;
-    const std::string body = pattern(300 * 1024);
+    const std::string body = TempFolder::pattern(300 * 1024);
     server.on("/files/x.bin", FixtureResponse::file(body));
 
     Transfer t;
@@ -93,19 +85,19 @@ TEST(HttpDownerOrder, EmptyBodyStartsTheBodyWithoutData)
 TEST(HttpDownerOrder, BodyCutShortStillSucceedsWithWhatArrived)
 {
     FixtureServer server;
-    FixtureResponse half = FixtureResponse::file(pattern(100000));
+    FixtureResponse half = FixtureResponse::file(TempFolder::pattern(100000));
     half.cutAfter = 50000;
     server.on("/half", half);
     Transfer t;
     EXPECT_TRUE(t.run(server.url("/half")));
-    EXPECT_EQ(t.recorder.body, pattern(50000));
+    EXPECT_EQ(t.recorder.body, TempFolder::pattern(50000));
     EXPECT_EQ(t.downer.contentLength, 100000);
 }
 
 TEST(HttpDownerFailures, ConnectionResetDuringTheBodyFailsWithoutANotification)
 {
     FixtureServer server;
-    FixtureResponse reset = FixtureResponse::file(pattern(1000000));
+    FixtureResponse reset = FixtureResponse::file(TempFolder::pattern(1000000));
     reset.cutAfter = 100000;
     reset.resetOnCut = true;
     server.on("/reset", reset);
@@ -132,7 +124,7 @@ TEST(HttpDownerFailures, StatusOtherThan200Or206FailsWithTheCodeAndNoBody)
 TEST(HttpDownerFailures, MissingLengthOrTypeFailsWithCode12BeforeAnyBodyByte)
 {
     FixtureServer server;
-    FixtureResponse chunked = FixtureResponse::file(pattern(5000));
+    FixtureResponse chunked = FixtureResponse::file(TempFolder::pattern(5000));
     chunked.chunked = true;
     server.on("/chunked", chunked);
     FixtureResponse untyped;
@@ -150,7 +142,7 @@ TEST(HttpDownerFailures, MissingLengthOrTypeFailsWithCode12BeforeAnyBodyByte)
 
 TEST(HttpDownerFailures, ConnectSendAndUrlFailuresAreLoggedWithTheirCodes)
 {
-    TempDir dir;
+    TempFolder dir;
     Log::instance().setUp(true, wide(dir.file("log.txt")));
 
     int closedPort = 0;
@@ -254,7 +246,7 @@ TEST(HttpDownerRequest, RedirectsAreFollowedAndEndlessOnesFail)
 TEST(HttpDownerRequest, HttpsWithASelfSignedCertificateIsAccepted)
 {
     FixtureServer server(FixtureServer::Mode::https);
-    const std::string body = pattern(200000);
+    const std::string body = TempFolder::pattern(200000);
     server.on("/secure.bin", FixtureResponse::file(body));
     Transfer t;
     EXPECT_TRUE(t.run(server.url("/secure.bin")));
@@ -301,7 +293,7 @@ TEST(HttpDownerStop, StopBeforeTheCallOpensNothing)
 TEST(HttpDownerStop, StopBetweenStepsSkipsTheRest)
 {
     FixtureServer server;
-    server.on("/x", FixtureResponse::file(pattern(100000)).header("Content-Range", "bytes 0-99999/100000"));
+    server.on("/x", FixtureResponse::file(TempFolder::pattern(100000)).header("Content-Range", "bytes 0-99999/100000"));
 
     Transfer atLength;
     atLength.downer.onContentLength.connect([&](int64_t) { *atLength.stop = true; });

@@ -1,9 +1,9 @@
+#include "common/TempFolder.h"
 #include "support/Path.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -40,14 +40,9 @@ TEST(Path, FileNameAndExtension)
 
 class PathOnDisk : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/zv-path-XXXXXX";
-        root = mkdtemp(pattern);
-    }
-    void TearDown() override { fs::remove_all(root); }
-    std::wstring wroot() const { return std::wstring(root.begin(), root.end()); }
-    std::string root;
+    std::wstring wroot() const { return temp.wide(L""); }
+    TempFolder temp;
+    const std::string root = temp.path().string();
 };
 
 TEST_F(PathOnDisk, CreateDirectoriesFromBackslashPath)
