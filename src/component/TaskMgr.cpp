@@ -36,11 +36,17 @@ void TaskMgr::sendEvent(Json::Value& event)
 
 void TaskMgr::addTask(std::shared_ptr<DownItem> item)
 {
-    std::lock_guard<std::mutex> lock(m_lock);
-    if (m_pending.count(item->id))
-        return;
-    ZLOG("添加任务,id:" << item->id);
-    m_pending.emplace(item->id, std::move(item));
+    std::shared_ptr<EventPool> pool;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_pending.count(item->id))
+            return;
+        ZLOG("添加任务,id:" << item->id);
+        m_pending.emplace(item->id, std::move(item));
+        pool = m_pool.lock();
+    }
+    if (pool)
+        pool->wake();
 }
 
 void TaskMgr::removeTask(int id)
@@ -108,35 +114,49 @@ void TaskMgr::stopQueue()
 
 void TaskMgr::queueThreadMain()
 {
-    EventPool pool;
-    pool.onTaken.connect([this, &pool] { startNextTask(pool); });
+    auto pool = std::make_shared<EventPool>();
+    pool->onTaken.connect([this, raw = pool.get()] { startNextTask(*raw); });
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_pool = pool;
+    }
     // A count below 1 would arm no permit and the queue would wait for ever: run one at a time.
     const int permits = std::clamp(Config::instance().threadCount.load(), 1, 5);
-    pool.release(permits);
+    pool->release(permits);
     for (;;) {
-        pool.wait(Dravik::Threading::kInfinite);
+        pool->wait(Dravik::Threading::kInfinite);  // a permit came back, or a task was added
         if (m_stop.load())
             break;
-        // Every job of this run holds one of its permits until it has left m_runningJobs, so
-        // all permits idle means none of this run's jobs is running. Jobs still ending from a
-        // stopped earlier run hold permits of their own pool and do not keep this run alive.
-        if (!pool.allIdle())
-            continue;
-        bool pending;
-        {
-            std::lock_guard<std::mutex> lock(m_lock);
-            pending = !m_pending.empty();
+        armForPending(*pool, permits);
+        // Every job of this run holds one of its permits until it has left m_runningJobs, and
+        // a pending task would have got an idle permit just now: all permits idle means the
+        // run is done. Jobs still ending from a stopped earlier run hold permits of their own
+        // pool and do not keep this run alive.
+        if (pool->allIdle()) {
+            sendQueueEvent("queue_complete");
+            break;
         }
-        if (pending) {
-            // Added after the last permit came back: nothing would wake the queue for it.
-            pool.release(1);
-            continue;
-        }
-        sendQueueEvent("queue_complete");
-        break;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_pool.reset();
     }
     m_running.exchange(false);
     sendQueueEvent("queue_end");
+}
+
+void TaskMgr::armForPending(EventPool& pool, int permits)
+{
+    // The pool holds five items; those beyond the run's permits are never armed.
+    const int available = pool.idleCount() - (EventPoolSignals::kCount - permits);
+    int pending;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        pending = static_cast<int>(m_pending.size());
+    }
+    const int arm = std::min(available, pending);
+    if (arm > 0)
+        pool.release(arm);
 }
 
 void TaskMgr::startNextTask(EventPool& pool)

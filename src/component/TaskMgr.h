@@ -8,6 +8,8 @@
 // Queue: pending tasks wait in m_pending, in ascending id order. "start_queue" starts one
 // detached queue thread per run; it arms `threadCount` permits of a five-event pool, and every
 // permit that comes back starts the next pending task on an idle (or new) job of its kind.
+// A task added while the queue runs wakes the queue thread, which arms an idle permit for it,
+// so it starts at once when fewer than `threadCount` jobs run.
 // Jobs return themselves to m_idleJobs through `finished` when their run has ended.
 //
 // Threads and guards:
@@ -74,6 +76,8 @@ private:
 
     void queueThreadMain();
     void startNextTask(EventPool& pool);
+    // Queue thread: arms as many of the run's idle permits as there are pending tasks.
+    void armForPending(EventPool& pool, int permits);
     std::shared_ptr<Downloader> acquireJob(int kind);
     void onJobFinished(const std::shared_ptr<Downloader>& job);
     void releaseJob(int id, const std::shared_ptr<Downloader>& job);
@@ -89,6 +93,7 @@ private:
     std::unordered_multimap<int, std::shared_ptr<Downloader>> m_runningJobs;  // guarded by m_lock
     std::multimap<int, std::shared_ptr<Downloader>> m_idleJobs;              // guarded by m_lock
     std::map<Downloader*, boost::signals2::connection> m_stopSlots;         // guarded by m_lock
+    std::weak_ptr<EventPool> m_pool;  // guarded by m_lock: the running queue's pool, for wake()
 
     std::mutex m_startLock;
     boost::signals2::signal<void()> m_stopAll;

@@ -15,6 +15,13 @@ void EventPoolSignals::reset(int index)
     signalled[index] = false;
 }
 
+void EventPoolSignals::wake()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    woken = true;
+    changed.notify_all();
+}
+
 int EventPoolSignals::waitAny(uint32_t milliseconds)
 {
     std::unique_lock<std::mutex> lock(mutex);
@@ -22,10 +29,14 @@ int EventPoolSignals::waitAny(uint32_t milliseconds)
         for (int i = 0; i < kCount; ++i)
             if (signalled[i])
                 return i;
-        return -1;
+        if (woken) {
+            woken = false;
+            return kWoken;
+        }
+        return kTimedOut;
     };
-    int found = -1;
-    auto ready = [&] { return (found = lowest()) >= 0; };
+    int found = kTimedOut;
+    auto ready = [&] { return (found = lowest()) != kTimedOut; };
     if (milliseconds == Dravik::Threading::kInfinite)
         changed.wait(lock, ready);
     else
@@ -61,11 +72,16 @@ bool EventPool::wait(uint32_t milliseconds)
 {
     int index = handles->waitAny(milliseconds);
     if (index < 0)
-        return false;
+        return false;  // timed out, or woken
     handles->reset(index);
     idle.push_back(items[index]);
     onTaken();
     return true;
+}
+
+void EventPool::wake()
+{
+    handles->wake();
 }
 
 std::shared_ptr<event_item> EventPool::popIdle()

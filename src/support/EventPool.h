@@ -1,7 +1,8 @@
 // EventPool: five events that pace the jobs of one queue run (the permit protocol).
 //
-// Owned by the queue thread that made it, for one queue run. release(), wait(), popIdle()
-// and allIdle() are called on that thread only, so `items` and `idle` need no lock.
+// Owned by the queue thread that made it, for one queue run. release(), wait(), popIdle(),
+// allIdle() and idleCount() are called on that thread only, so `items` and `idle` need no
+// lock; wake() touches only the shared signal state and may come from any thread.
 // The items it hands out are shared: each holds the pool's signal state, which therefore
 // outlives the pool, and a job that calls event_item::set() after the pool is gone touches
 // only state it co-owns.
@@ -26,15 +27,22 @@ class EventPoolSignals {
 public:
     static constexpr int kCount = 5;
 
+    static constexpr int kTimedOut = -1;
+    static constexpr int kWoken = -2;
+
     void set(int index);
     void reset(int index);
-    // Lowest signalled index, or -1 when `milliseconds` passed first (kInfinite: no limit).
+    // Ends a waitAny() without any event: it returns kWoken once.
+    void wake();
+    // Lowest signalled index; kWoken after wake(); kTimedOut when `milliseconds` passed first
+    // (kInfinite: no limit).
     int waitAny(uint32_t milliseconds);
 
 private:
     std::mutex mutex;
     std::condition_variable changed;
     bool signalled[kCount] = {};  // guarded by mutex
+    bool woken = false;           // guarded by mutex
 };
 
 class event_item {
@@ -61,12 +69,17 @@ public:
     // Arms the first n idle items (n is capped at the number of idle items).
     void release(int n);
     // Waits for any armed event (lowest index wins), resets it, puts its item back on the
-    // idle list and fires onTaken. Returns false, with no effect, on a timeout.
+    // idle list and fires onTaken. Returns false, with no effect, on a timeout or a wake().
     bool wait(uint32_t milliseconds);
+    // Any thread: makes the waiting thread return from wait() so that it can look at its work
+    // again (an armed event wins over a wake-up).
+    void wake();
     // Removes and returns the first idle item; null when none is idle.
     std::shared_ptr<event_item> popIdle();
     // True when no item is armed and none is held.
     bool allIdle() const;
+    // Items neither armed nor held.
+    int idleCount() const { return static_cast<int>(idle.size()); }
 
 private:
     const int count = EventPoolSignals::kCount;

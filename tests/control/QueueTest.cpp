@@ -224,6 +224,27 @@ TEST_F(QueueTest, TwoRunsOfOneIdStayApart)
     EXPECT_EQ(countOf(trace(page.events()), "queue_complete"), 1u);
 }
 
+// A task added while the queue runs starts at once when a slot is free, not only when a
+// running job ends.
+TEST_F(QueueTest, TaskAddedMidRunStartsWhenASlotIsFree)
+{
+    page.post(R"({"name":"init","config":{"Folder":")" + dir.path().string() + R"(","ThreadCount":2}})");
+    page.post(addFile(1, server.url("/stall"), R"(,"pathLoc":")" + path("slow") + "\""));
+    page.post(R"({"name":"start_queue"})");
+    ASSERT_TRUE(page.waitFor("down_begin"));
+    page.post(addFile(2, server.url("/small"), R"(,"pathLoc":")" + path("added") + "\""));
+    ASSERT_TRUE(page.waitFor("down_complete", 1, 10));  // while task 1 still stalls
+    page.post(addFile(3, server.url("/small"), R"(,"pathLoc":")" + path("third") + "\""));
+    ASSERT_TRUE(page.waitFor("down_complete", 2, 10));
+    page.post(R"({"name":"stop_file","id":1})");
+    waitQueueEnd();
+    const auto events = trace(page.events());
+    EXPECT_EQ(countOf(events, "down_complete#2"), 1u);
+    EXPECT_EQ(countOf(events, "down_complete#3"), 1u);
+    EXPECT_EQ(countOf(events, "down_stoped#1"), 1u);
+    EXPECT_EQ(countOf(events, "queue_complete"), 1u);
+}
+
 TEST_F(QueueTest, MistypedCommandsAreIgnored)
 {
     page.post(R"({"name":"add_file","id":{"x":1},"fileUrl":"http://127.0.0.1:1/x"})");

@@ -75,6 +75,29 @@ TEST(EventPoolConcurrency, ReleaseWaitAndIdleBookkeeping)
     EXPECT_TRUE(pool.allIdle());
 }
 
+TEST(EventPoolConcurrency, WakeEndsAWaitWithoutTakingAnything)
+{
+    EventPool pool;
+    int taken = 0;
+    pool.onTaken.connect([&] { ++taken; });
+    std::thread waker([&] {
+        std::this_thread::sleep_for(20ms);
+        pool.wake();
+    });
+    EXPECT_FALSE(pool.wait(kInfinite));  // returns only because of the wake-up
+    waker.join();
+    EXPECT_EQ(taken, 0);
+    EXPECT_TRUE(pool.allIdle());
+    EXPECT_EQ(pool.idleCount(), 5);
+
+    pool.release(1);
+    pool.wake();
+    EXPECT_TRUE(pool.wait(kInfinite));  // an armed event wins over a wake-up
+    EXPECT_FALSE(pool.wait(kInfinite));  // the wake-up is still there, once
+    EXPECT_FALSE(pool.wait(10));
+    EXPECT_EQ(taken, 1);
+}
+
 TEST(EventPoolConcurrency, LowestSignalledIndexWins)
 {
     EventPool pool;
