@@ -42,13 +42,13 @@ TEST(ControlConcurrency, ManySendersOnePageNoDeadlockNoOverlap)
     constexpr int kThreads = 8, kEvents = 10000, kPageSends = 300;
     PageHarness page;
     std::atomic<int> nested{0};
-    page.onEvent = [&](const Json::Value& event) {
+    page.setOnEvent([&](const Json::Value& event) {
         // The page posts a command from inside its callback; its handler sends at once.
         if (event["name"].asString() == "down_process" && event["seq"].asInt() % 1000 == 0) {
             ++nested;
             page.control->postMessage(LR"({"name":"init","config":{"ThreadCount":1}})");
         }
-    };
+    });
 
     std::vector<std::thread> workers;
     for (int t = 0; t < kThreads; ++t)

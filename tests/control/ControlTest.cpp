@@ -94,10 +94,10 @@ TEST(Control, CallbackLifecycle)
 TEST(Control, ThrowingCallbackDoesNotStopLaterDeliveries)
 {
     PageHarness page;
-    page.onEvent = [](const Json::Value& event) {
+    page.setOnEvent([](const Json::Value& event) {
         if (event["n"].asInt() % 2 == 0)
             throw std::runtime_error("page script error");
-    };
+    });
     for (int n = 0; n < 6; ++n) {
         Json::Value event;
         event["name"] = "down_process";

@@ -80,8 +80,17 @@ public:
         return out;
     }
 
+    // Stops deliveries first: a late event must not meet a half-destroyed harness.
+    ~PageHarness()
+    {
+        apartment->invoke([this] { control->put_recvMessage(nullptr); });
+    }
+
     // Runs inside the callback, on the page's thread, for every event (after it is recorded).
-    std::function<void(const Json::Value& event)> onEvent;
+    void setOnEvent(std::function<void(const Json::Value& event)> handler)
+    {
+        apartment->invoke([&] { onEvent = std::move(handler); });
+    }
 
     std::shared_ptr<Apartment> apartment = Apartment::create();
     ComPtr<CDownloaderPartition> control;
@@ -97,6 +106,14 @@ private:
         if (depth == 0 && inside.fetch_add(1) != 0)
             overlapped = true;
         ++depth;
+        struct Leave {  // also when onEvent throws, as a page script may
+            PageHarness& page;
+            ~Leave()
+            {
+                if (--page.depth == 0)
+                    --page.inside;
+            }
+        } leave{*this};
         const std::string utf8 = toUtf8(text);
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -108,11 +125,9 @@ private:
             parseJson(utf8, value);
             onEvent(value);
         }
-        --depth;
-        if (depth == 0)
-            --inside;
     }
 
+    std::function<void(const Json::Value& event)> onEvent;  // page's thread only
     std::thread::id pageThread;
     int depth = 0;  // page's thread only: nested deliveries
     std::atomic<int> inside{0};

@@ -186,16 +186,16 @@ TEST_F(QueueTest, InitDuringARunDropsPendingTasksOnly)
 TEST_F(QueueTest, StartQueueFromInsideQueueComplete)
 {
     std::atomic<bool> asked{false};
-    page.onEvent = [&](const Json::Value& event) {
+    page.setOnEvent([&](const Json::Value& event) {
         if (event["name"].asString() == "queue_complete" && !asked.exchange(true))
             page.control->postMessage(LR"({"name":"start_queue"})");  // the thread still runs
-    };
+    });
     page.post(R"({"name":"start_queue"})");
     waitQueueEnd();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(countOf(trace(page.events()), "queue_begin"), 1u);
 
-    page.onEvent = nullptr;
+    page.setOnEvent(nullptr);
     page.post(R"({"name":"start_queue"})");  // after queue_end: a new run
     ASSERT_TRUE(page.waitFor("queue_end", 2));
     EXPECT_EQ(countOf(trace(page.events()), "queue_begin"), 2u);
