@@ -33,8 +33,9 @@ TEST(DownloaderConcurrency, StopsAtAnyMomentLeaveConsistentRuns)
         stopper.join();
         ASSERT_TRUE(harness.waitDone());
         // A run that completed before the stop arrived ends complete; any other ends stopped.
-        if (!harness.waitFor("down_complete", 0))
+        if (!harness.waitFor("down_complete", 0)) {
             ASSERT_TRUE(harness.waitFor("down_stoped"));
+        }
         const auto events = harness.take();
         EXPECT_TRUE(JobHarness::named(events, "down_error").empty()) << "run " << run;
         EXPECT_EQ(JobHarness::named(events, "down_complete").size() + JobHarness::named(events, "down_stoped").size(), 1u);
