@@ -34,10 +34,27 @@ bool ResponseHeaders::addLine(const char* data, size_t length)
     return false;
 }
 
+namespace {
+
+// Header names are ASCII tokens: compared without the locale machinery, which is costly per call.
+bool sameName(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x != y && !(std::isalpha(x) && (x | 0x20) == (y | 0x20)))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ResponseHeaders::find(const std::string& name, std::string& value) const
 {
     for (const auto& field : fields) {
-        if (boost::iequals(field.first, name)) {
+        if (sameName(field.first, name)) {
             value = field.second;
             return true;
         }
