@@ -42,6 +42,6 @@ private:
     static Json::Value fileMembers(const DownItem& file, Json::Value more = Json::Value(Json::objectValue));
     void sendFileComplete(const FdDownItem& folder, const DownItem& file);
 
-    std::shared_ptr<ConnectionCache> connections;
+    std::shared_ptr<ConnectionCache> connections;  // made by the constructor, then only read
     bool fileAborted = false;  // worker thread: the current file's transfer was ended by us
 };

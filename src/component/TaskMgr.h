@@ -65,8 +65,6 @@ public:
     void startQueue();
     // Page's thread: asks the queue to stop and stops every running job; does not wait.
     void stopQueue();
-    // True from startQueue() until the queue thread has sent "queue_end". Any thread.
-    bool isQueueRunning() const { return m_running.load(); }
     // True while a queue runs or a job has events still to send (a stopped job reports its
     // end after the queue may have ended). Any thread.
     bool isBusy() const;

@@ -14,8 +14,3 @@ void coUninitialize()
     if (depth > 0)
         --depth;
 }
-
-int coInitializeDepth()
-{
-    return depth;
-}

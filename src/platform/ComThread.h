@@ -7,5 +7,3 @@
 
 HRESULT coInitializeEx();
 void coUninitialize();
-// How many entries the calling thread has not yet left.
-int coInitializeDepth();

@@ -77,12 +77,3 @@ void InterfaceTable::registerProxyFactory(const GUID& iid, ProxyFactory factory)
         }
     proxyFactories.emplace_back(iid, std::move(factory));
 }
-
-bool InterfaceTable::hasProxyFactory(const GUID& iid)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    for (const auto& entry : proxyFactories)
-        if (entry.first == iid)
-            return true;
-    return false;
-}

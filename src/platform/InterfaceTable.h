@@ -36,7 +36,6 @@ public:
 
     // Proxy factories stand for the proxy/stub code of each interface.
     void registerProxyFactory(const GUID& iid, ProxyFactory factory);
-    bool hasProxyFactory(const GUID& iid);
 
 private:
     struct Entry {

@@ -42,6 +42,15 @@ FixtureServer::Handler rangedFile(const std::string& body)
     };
 }
 
+// A local-file failure: one "down_error" with code 2, and the run ends stopped.
+void expectLocalFileFailure(const std::vector<Json::Value>& events)
+{
+    const auto errors = JobHarness::named(events, "down_error");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0]["code"].asUInt(), 2u);
+    EXPECT_EQ(events.back()["name"].asString(), "down_stoped");
+}
+
 int64_t lastLenLoc(const std::vector<Json::Value>& events)
 {
     int64_t lenLoc = -1;
@@ -231,11 +240,7 @@ TEST_F(DownloaderTest, UnopenableLocalFileIsCodeTwoThenStopped)
     auto task = fileTask(11, server.url("/f.bin"), (blocker / "sub" / "f.bin").wstring());
     harness.run(job, task);
     ASSERT_TRUE(harness.waitFor("down_stoped"));
-    const auto events = harness.take();
-    const auto errors = JobHarness::named(events, "down_error");
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0]["code"].asUInt(), 2u);
-    EXPECT_EQ(events.back()["name"].asString(), "down_stoped");
+    expectLocalFileFailure(harness.take());
 }
 
 TEST_F(DownloaderTest, FailedWritesAreNeverCounted)
@@ -246,9 +251,7 @@ TEST_F(DownloaderTest, FailedWritesAreNeverCounted)
     harness.run(job, task);
     ASSERT_TRUE(harness.waitFor("down_stoped"));
     const auto events = harness.take();
-    const auto errors = JobHarness::named(events, "down_error");
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0]["code"].asUInt(), 2u);
+    expectLocalFileFailure(events);
     EXPECT_EQ(task->lenLoc.load(), 0);
     for (const auto& event : JobHarness::named(events, "down_process"))
         EXPECT_EQ(event["lenLoc"].asInt64(), 0);
