@@ -1,8 +1,10 @@
 #include "control/CDownloaderPartition.h"
 
+#include "component/Protocol.h"
 #include "component/TaskMgr.h"
 #include "control/DownloaderPartitionProxy.h"
 #include "control/MessageBox.h"
+#include "log/Log.h"
 #include "platform/ComThread.h"
 #include "support/JsonText.h"
 #include "support/Text.h"
@@ -111,10 +113,13 @@ HRESULT CDownloaderPartition::postMessage(const std::wstring& text)
 {
     if (text.size() < 4)
         return S_OK;
+    const std::string utf8 = toUtf8(text);
     Json::Value message;
-    if (!parseJson(toUtf8(text), message) || !message.isObject())
+    if (!parseJson(utf8, message) || !message.isObject()) {
+        ZLOG("命令无法解析,长度:" << utf8.size());
         return S_OK;
-    const Json::Value& name = message["name"];
+    }
+    const Json::Value& name = message[Protocol::Member::name];
     if (!name.isString())
         return S_OK;
     auto row = m_commands.find(name.asString());
@@ -122,8 +127,9 @@ HRESULT CDownloaderPartition::postMessage(const std::wstring& text)
         return S_OK;
     try {
         row->second(message);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // A member of the wrong type: the command is dropped, the host stays up.
+        ZLOG("命令执行失败,name:" << row->first << ",错误:" << error.what());
     }
     return S_OK;
 }

@@ -11,7 +11,12 @@
 bool parseJson(const std::string& text, Json::Value& value)
 {
     Json::Reader reader;
-    return reader.parse(text, value);
+    try {
+        return reader.parse(text, value);
+    } catch (const Json::Exception&) {
+        // The reader throws, instead of failing, when nesting exceeds its depth limit.
+        return false;
+    }
 }
 
 std::string writeCompactJson(const Json::Value& value)

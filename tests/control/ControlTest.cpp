@@ -1,5 +1,6 @@
 #include "PageHarness.h"
 
+#include "common/TempFolder.h"
 #include "component/TaskMgr.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +44,43 @@ TEST(Control, ShortMalformedAndUnknownTextsDoNothing)
                              "{\"nam\":\"init\"}", "{\"name\":\"INIT\"}", "/* c */ {\"name\":null}"})
         page.post(text);
     EXPECT_TRUE(page.texts().empty());
+}
+
+// Texts the JSON reader refuses by throwing (nesting beyond its depth limit) or that reach a
+// handler with members it cannot read are dropped and logged; the control keeps answering.
+TEST(Control, HostileTextsAreDroppedAndLogged)
+{
+    TempFolder dir;
+    const std::string log = dir.file("control.log");
+    PageHarness page;
+    page.post(R"({"name":"init","config":{"Debug":true,"LogFile":")" + log + R"("}})");
+    page.clear();
+    const std::vector<std::string> unreadable{std::string(1000, '['), std::string(100000, '['),
+                                              std::string(1000, '[') + std::string(1000, ']'),
+                                              "{\"name\":\"init\",\"config\":" + std::string(5000, '[')};
+    for (const auto& text : unreadable)
+        page.post(text);
+    for (const char* text : {"[\"name\",\"init\"]", "{\"name\":[\"init\"]}", "{\"name\":true}"})
+        page.post(text);
+    page.post(R"({"name":"add_file","id":"seven","fileUrl":"http://127.0.0.1:1/x"})");
+    page.post(R"({"name":"add_file","id":8,"pathLoc":["a"]})");
+    EXPECT_EQ(TaskMgr::instance().takeNextTask(), nullptr);
+    EXPECT_TRUE(page.texts().empty());
+
+    page.post(R"({"name":"init","config":{}})");
+    page.post(R"({"name":"init","config":{"ThreadCount":2}})");
+    EXPECT_EQ(page.texts(), std::vector<std::string>{
+                                "{\"browser\":\"ie32\",\"name\":\"load_complete\",\"version\":\"1,2,56,31650\"}\n"});
+
+    const std::string written = TempFolder::readFile(log);
+    size_t unparsed = 0, failed = 0;
+    for (size_t at = written.find("命令无法解析"); at != std::string::npos; at = written.find("命令无法解析", at + 1))
+        ++unparsed;
+    for (size_t at = written.find("命令执行失败,name:add_file"); at != std::string::npos;
+         at = written.find("命令执行失败,name:add_file", at + 1))
+        ++failed;
+    EXPECT_EQ(unparsed, unreadable.size() + 1) << written;  // and the array at the root
+    EXPECT_EQ(failed, 2u) << written;
 }
 
 TEST(Control, NonAsciiEventArrivesAsOneLine)
