@@ -3,6 +3,7 @@
 
 #include "component/Config.h"
 #include "component/FdDownItem.h"
+#include "component/Protocol.h"
 #include "component/TaskMgr.h"
 #include "log/Log.h"
 #include "platform/FolderPicker.h"
@@ -12,13 +13,13 @@
 
 void CDownloaderPartition::fillCommands()
 {
-    m_commands["init"] = [this](Json::Value& message) { onInit(message); };
-    m_commands["open_folder"] = [this](Json::Value& message) { onOpenFolder(message); };
-    m_commands["add_file"] = [this](Json::Value& message) { onAddFile(message); };
-    m_commands["add_folder"] = [this](Json::Value& message) { onAddFolder(message); };
-    m_commands["stop_file"] = [this](Json::Value& message) { onStopFile(message); };
-    m_commands["start_queue"] = [this](Json::Value& message) { onStartQueue(message); };
-    m_commands["stop_queue"] = [this](Json::Value& message) { onStopQueue(message); };
+    m_commands[Protocol::Command::init] = [this](Json::Value& message) { onInit(message); };
+    m_commands[Protocol::Command::openFolder] = [this](Json::Value& message) { onOpenFolder(message); };
+    m_commands[Protocol::Command::addFile] = [this](Json::Value& message) { onAddFile(message); };
+    m_commands[Protocol::Command::addFolder] = [this](Json::Value& message) { onAddFolder(message); };
+    m_commands[Protocol::Command::stopFile] = [this](Json::Value& message) { onStopFile(message); };
+    m_commands[Protocol::Command::startQueue] = [this](Json::Value& message) { onStartQueue(message); };
+    m_commands[Protocol::Command::stopQueue] = [this](Json::Value& message) { onStopQueue(message); };
 }
 
 void CDownloaderPartition::onInit(Json::Value& message)
@@ -32,11 +33,11 @@ void CDownloaderPartition::onInit(Json::Value& message)
     const std::string cookie = config.get("Cookie", "").asString();
     const bool debug = config.get("Debug", false).asBool();
     const int threadCount = config.get("ThreadCount", 1).asInt();
-    const int filePart = config.get("FilePart", 0x100000).asInt();
+    const int filePart = config.get("FilePart", Protocol::kDefaultFilePart).asInt();
 
     Config& settings = Config::instance();
     settings.setCookie(cookie);
-    settings.threadCount = std::min(threadCount, 5);
+    settings.threadCount = std::min(threadCount, Protocol::kMaxThreadCount);
     settings.setFolder(fromUtf8(folder));
     settings.filePart = filePart;
     if (debug && !logFile.empty())
@@ -44,7 +45,7 @@ void CDownloaderPartition::onInit(Json::Value& message)
     TaskMgr::instance().clearTasks();
 
     Json::Value loaded;
-    loaded["name"] = "load_complete";
+    loaded[Protocol::Member::name] = Protocol::Event::loadComplete;
     loaded["browser"] = "ie32";
     loaded["version"] = toUtf8(kVersion);
     sendJson(loaded);
@@ -74,7 +75,7 @@ void CDownloaderPartition::onAddFolder(Json::Value& message)
 
 void CDownloaderPartition::onStopFile(Json::Value& message)
 {
-    TaskMgr::instance().stopTask(message.get("id", 0).asInt());
+    TaskMgr::instance().stopTask(message.get(Protocol::Member::id, 0).asInt());
 }
 
 void CDownloaderPartition::onStartQueue(Json::Value&)
