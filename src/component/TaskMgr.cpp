@@ -2,6 +2,7 @@
 
 #include "component/Config.h"
 #include "component/FdDownloader.h"
+#include "component/Protocol.h"
 #include "log/Log.h"
 #include "support/EventPool.h"
 
@@ -96,13 +97,31 @@ void TaskMgr::stopTask(int id)
 
 void TaskMgr::startQueue()
 {
-    m_stop.exchange(false);
-    // Marked here, on the page's thread, so two quick "start_queue" never start two threads.
-    if (m_running.exchange(true))
-        return;
-    sendQueueEvent("queue_begin");
-    boost::thread queue(&TaskMgr::queueThreadMain, this);
-    queue.detach();
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_stop.exchange(false);
+        // Marked here, on the page's thread, so two quick "start_queue" never start two
+        // threads. A start that meets a running queue is remembered: should that run be
+        // ending already, its thread begins the next run (see finishRun).
+        if (m_running.load()) {
+            m_startAsked = true;
+            return;
+        }
+        m_running.exchange(true);
+        m_startAsked = false;
+    }
+    sendQueueEvent(Protocol::Event::queueBegin);
+    try {
+        boost::thread queue(&TaskMgr::queueThreadMain, this);
+        queue.detach();
+    } catch (const boost::thread_resource_error& error) {
+        ZLOG("队列线程创建失败:" << error.what());
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_running.exchange(false);
+        }
+        sendQueueEvent(Protocol::Event::queueEnd);
+    }
 }
 
 void TaskMgr::stopQueue()
@@ -114,6 +133,29 @@ void TaskMgr::stopQueue()
 
 void TaskMgr::queueThreadMain()
 {
+    do
+        runQueue();
+    while (finishRun());
+}
+
+bool TaskMgr::finishRun()
+{
+    bool again;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        again = m_startAsked && !m_pending.empty() && !m_stop.load();
+        m_startAsked = false;
+        if (!again)
+            m_running.exchange(false);
+    }
+    sendQueueEvent(Protocol::Event::queueEnd);
+    if (again)
+        sendQueueEvent(Protocol::Event::queueBegin);
+    return again;
+}
+
+void TaskMgr::runQueue()
+{
     auto pool = std::make_shared<EventPool>();
     pool->onTaken.connect([this, raw = pool.get()] { startNextTask(*raw); });
     {
@@ -121,7 +163,7 @@ void TaskMgr::queueThreadMain()
         m_pool = pool;
     }
     // A count below 1 would arm no permit and the queue would wait for ever: run one at a time.
-    const int permits = std::clamp(Config::instance().threadCount.load(), 1, 5);
+    const int permits = std::clamp(Config::instance().threadCount.load(), 1, Protocol::kMaxThreadCount);
     pool->release(permits);
     for (;;) {
         pool->wait(Dravik::Threading::kInfinite);  // a permit came back, or a task was added
@@ -133,16 +175,12 @@ void TaskMgr::queueThreadMain()
         // run is done. Jobs still ending from a stopped earlier run hold permits of their own
         // pool and do not keep this run alive.
         if (pool->allIdle()) {
-            sendQueueEvent("queue_complete");
+            sendQueueEvent(Protocol::Event::queueComplete);
             break;
         }
     }
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_pool.reset();
-    }
-    m_running.exchange(false);
-    sendQueueEvent("queue_end");
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_pool.reset();
 }
 
 void TaskMgr::armForPending(EventPool& pool, int permits)
@@ -228,6 +266,6 @@ void TaskMgr::releaseJob(int id, const std::shared_ptr<Downloader>& job)
 void TaskMgr::sendQueueEvent(const char* name)
 {
     Json::Value event;
-    event["name"] = name;
+    event[Protocol::Member::name] = name;
     sendEvent(event);
 }

@@ -9,17 +9,23 @@
 // detached queue thread per run; it arms `threadCount` permits of a five-event pool, and every
 // permit that comes back starts the next pending task on an idle (or new) job of its kind.
 // A task added while the queue runs wakes the queue thread, which arms an idle permit for it,
-// so it starts at once when fewer than `threadCount` jobs run.
+// so it starts at once when fewer than `threadCount` jobs run. A "start_queue" that meets a
+// running queue is remembered; if the run then ends with tasks pending and no stop asked for
+// (the page added them while the run was ending), the same thread sends "queue_end" and
+// begins a new run with "queue_begin".
 // Jobs return themselves to m_idleJobs through `finished` when their run has ended.
 //
 // Threads and guards:
 // - m_lock guards m_pending, m_runningJobs, m_idleJobs and m_stopSlots; it is held only for
 //   container operations and logging, never while calling a job, firing a signal or sending;
+//   it also guards m_startAsked and every change of m_running, so that a start meeting an
+//   ending run is either seen by the run's end or finds the queue stopped, never lost;
 // - m_startLock orders the start of a job (queue thread) against "stop_file" and "stop_queue"
 //   (page's thread), so a stop can never fall between a task leaving the pending map and its
 //   job becoming stoppable; it is held while calling a job's start() or stop(), which only set
 //   flags and spawn a thread;
-// - m_stop and m_running are atomics; m_stopAll relies on the signal library's own locking;
+// - m_stop and m_running are atomics (m_running read without m_lock by isBusy()); m_stopAll
+//   relies on the signal library's own locking;
 // - m_sender is a shared holder swapped under m_senderLock; each sendEvent() calls the copy it
 //   took, outside the lock, so a send in flight finishes with the sender it started with.
 #pragma once
@@ -61,7 +67,8 @@ public:
     // Page's thread: drops a pending task and stops every running job of that id.
     void stopTask(int id);
     // Page's thread: sends "queue_begin" and starts the queue thread, unless a queue runs
-    // (then only a stop asked for before is withdrawn).
+    // (then a stop asked for before is withdrawn, and the start is remembered for the end of
+    // the run). When no thread can be made, sends "queue_end" and leaves the queue stopped.
     void startQueue();
     // Page's thread: asks the queue to stop and stops every running job; does not wait.
     void stopQueue();
@@ -73,6 +80,12 @@ private:
     TaskMgr() = default;
 
     void queueThreadMain();
+    // Queue thread: one run, from arming its permits to "queue_complete" or a stop.
+    void runQueue();
+    // Queue thread, after a run: sends "queue_end" and, when a start came in during the run
+    // and tasks wait, "queue_begin" and returns true for the next run; otherwise marks the
+    // queue stopped.
+    bool finishRun();
     void startNextTask(EventPool& pool);
     // Queue thread: arms as many of the run's idle permits as there are pending tasks.
     void armForPending(EventPool& pool, int permits);
@@ -82,7 +95,8 @@ private:
     void sendQueueEvent(const char* name);
 
     std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_running{false};  // changed under m_lock
+    bool m_startAsked = false;            // guarded by m_lock: "start_queue" met this run
 
     std::mutex m_lock;
     std::map<int, std::shared_ptr<DownItem>> m_pending;                   // guarded by m_lock

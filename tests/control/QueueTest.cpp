@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <pthread.h>
 #include <thread>
 
 namespace {
@@ -199,6 +204,77 @@ TEST_F(QueueTest, StartQueueFromInsideQueueComplete)
     page.post(R"({"name":"start_queue"})");  // after queue_end: a new run
     ASSERT_TRUE(page.waitFor("queue_end", 2));
     EXPECT_EQ(countOf(trace(page.events()), "queue_begin"), 2u);
+}
+
+namespace {
+
+// Child process: starts the queue once while the address space leaves room for small
+// allocations but none for a thread's stack, then once without the limit. Exits 0 when the
+// refused start ended the queue and the next one ran.
+[[noreturn]] void startWithoutRoomForAThread(PageHarness& page)
+{
+    pthread_attr_t defaults;
+    size_t stack = 0;
+    pthread_getattr_default_np(&defaults);
+    pthread_attr_getstacksize(&defaults, &stack);
+    std::ifstream statm("/proc/self/statm");
+    rlim_t pages = 0;
+    statm >> pages;
+    rlimit limit{pages * sysconf(_SC_PAGESIZE) + stack / 2, RLIM_INFINITY};
+    setrlimit(RLIMIT_AS, &limit);
+    page.post(R"({"name":"start_queue"})");
+    limit.rlim_cur = RLIM_INFINITY;
+    setrlimit(RLIMIT_AS, &limit);
+    const auto refused = trace(page.events());
+    page.post(R"({"name":"start_queue"})");
+    page.waitFor("queue_end", 2, 10);
+    const auto events = trace(page.events());
+    for (const auto& entry : events)
+        std::fprintf(stderr, "%s ", entry.c_str());
+    const bool ok = refused == std::vector<std::string>{"queue_begin", "queue_end"} &&
+                    events == std::vector<std::string>{"queue_begin", "queue_end", "queue_begin", "queue_complete",
+                                                       "queue_end"};
+    std::_Exit(ok ? 0 : 1);
+}
+
+}  // namespace
+
+// A queue whose thread cannot be made does not stay marked as running: the page hears
+// "queue_end", and a later "start_queue" begins a run.
+TEST_F(QueueTest, QueueThreadThatCannotBeMadeEndsTheQueue)
+{
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "a sanitizer's shadow memory does not fit under an address-space limit";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(startWithoutRoomForAThread(page), ::testing::ExitedWithCode(0), "");
+}
+
+// A start that meets the end of a run with a task waiting is not lost: the ending thread
+// finishes its run and begins the next one, once, however often the page asked.
+TEST_F(QueueTest, StartFromQueueCompleteRunsTheTaskAddedThere)
+{
+    const std::wstring late = fromUtf8(addFile(2, server.url("/small?late"), R"(,"pathLoc":")" + path("late") + "\""));
+    std::atomic<bool> asked{false};
+    page.setOnEvent([&](const Json::Value& event) {
+        if (event["name"].asString() != "queue_complete" || asked.exchange(true))
+            return;
+        page.control->postMessage(late);
+        page.control->postMessage(LR"({"name":"start_queue"})");
+        page.control->postMessage(LR"({"name":"start_queue"})");
+    });
+    page.post(addFile(1, server.url("/small"), R"(,"pathLoc":")" + path("first") + "\""));
+    page.post(R"({"name":"start_queue"})");
+    ASSERT_TRUE(page.waitFor("down_complete", 2, 10));
+    waitQueueEnd();
+    page.setOnEvent(nullptr);
+    EXPECT_EQ(TempFolder::readFile(dir.path() / "late"), TempFolder::pattern(5000));
+    std::vector<std::string> outline;
+    for (const auto& entry : trace(page.events()))
+        if (entry.rfind("queue_", 0) == 0 || entry.rfind("down_complete", 0) == 0)
+            outline.push_back(entry);
+    EXPECT_EQ(outline, (std::vector<std::string>{"queue_begin", "down_complete#1", "queue_complete", "queue_end",
+                                                 "queue_begin", "down_complete#2", "queue_complete", "queue_end"}));
 }
 
 // A task queued again while its first run still goes on: the two runs stay apart, so the
