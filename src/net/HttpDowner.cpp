@@ -19,7 +19,6 @@ namespace {
 // (bench/run_http.sh, 1 GiB from nginx on loopback, fwrite per block): CPU time falls from
 // 16 KiB (1.11 s) to 256 KiB (0.83 s) and 512 KiB brings nothing more.
 const long kReceiveBufferSize = 256 * 1024;
-const long kConnectTimeoutSeconds = 60;
 const long kMaxRedirects = 10;
 
 bool isRedirect(int status)
@@ -150,7 +149,12 @@ bool HttpDowner::configure(CurlTransfer& curl, const std::wstring& url, const st
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    if (stallSeconds > 0) {
+        // Below one byte a second for the whole window is nothing received at all.
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, stallSeconds);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    }
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
@@ -312,11 +316,8 @@ bool HttpDowner::contentTypeStep()
 void HttpDowner::fileNameStep()
 {
     std::string value;
-    if (!responseHeaders.find("Content-Disposition", value)) {
-        onFileName(urlFileName);
-        return;
-    }
-    const std::wstring name = dispositionFileName(value);
-    if (!name.empty())
-        onFileName(name);
+    std::wstring name;
+    if (responseHeaders.find("Content-Disposition", value))
+        name = dispositionFileName(value);
+    onFileName(name.empty() ? urlFileName : name);
 }

@@ -42,7 +42,9 @@ public:
     boost::signals2::signal<void(int64_t)> onContentLength;
     // First byte, last byte and total size from Content-Range; only when the header is present.
     boost::signals2::signal<void(int64_t, int64_t, int64_t)> onContentRange;
-    // The name of the resource: from Content-Disposition, else urlFileName.
+    // The name of the resource: from Content-Disposition, else (also when that header names
+    // nothing usable) urlFileName. Emitted for every response that passes the checks, last
+    // before onBodyStart.
     boost::signals2::signal<void(std::wstring)> onFileName;
 
     // Written by the owner before request(); *stopFlag is set by any thread to stop (true = stop).
@@ -52,6 +54,9 @@ public:
     std::shared_ptr<ConnectionCache> connections;
     // Request method; the jobs set "GET".
     std::wstring verb;
+    // Written by the owner before request(): a transfer that receives nothing for this many
+    // seconds (connecting, waiting for the answer or mid-body) fails; 0 waits for ever.
+    long stallSeconds = 0;
 
     // Results, written by request() on the worker thread; read them after it returns.
     int lastError = 0;      // 15 after a failed connect
@@ -73,6 +78,9 @@ public:
     bool request(const std::wstring& url, const std::wstring& objectName);
 
     int& status() { return statusCode; }
+    // The headers of the last response received, also of one that failed a check (a 416 says
+    // the file's length in its Content-Range).
+    const ResponseHeaders& response() const { return responseHeaders; }
 
     // Ends the transfer in progress at once, whatever it is waiting for (connect, TLS, headers,
     // body). Callable from any thread, before, during or after request(). It only asks: the

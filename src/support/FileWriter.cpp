@@ -3,7 +3,9 @@
 #include "support/Path.h"
 #include "support/Text.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace Dravik {
 namespace IO {
@@ -60,7 +62,19 @@ bool FileWriter::write(const char* bytes, uint32_t count)
 {
     if (!file || !bytes || count == 0)
         return false;
-    return std::fwrite(bytes, 1, count, file) != 0;
+    return std::fwrite(bytes, 1, count, file) == count;
+}
+
+bool FileWriter::truncate(int64_t length)
+{
+    return file && length >= 0 && std::fflush(file) == 0 && ::ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
+}
+
+bool FileWriter::isFileAt(const std::wstring& path) const
+{
+    struct stat open, found;
+    return file && ::fstat(fileno(file), &open) == 0 && ::stat(fileSystemPath(path).c_str(), &found) == 0 &&
+           open.st_dev == found.st_dev && open.st_ino == found.st_ino;
 }
 
 bool FileWriter::flush()

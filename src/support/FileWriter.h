@@ -38,13 +38,20 @@ public:
     // Opens `path` ("\" or "/" separators) with a stdio mode text ("wb", "rb+") after creating
     // the missing directories of its directory part, then positions at the start.
     bool openWithMode(const std::wstring& path, const std::wstring& mode);
-    // True when a stream is open and accepted at least one of the `count` bytes.
+    // True when a stream is open and accepted all `count` bytes: a short write (disk full, I/O
+    // error) is a failed write, whatever part of the block reached the file.
     bool write(const char* bytes, uint32_t count);
+    // Cuts (or extends) the open file to `length` bytes; the position is left where it was.
+    bool truncate(int64_t length);
+    // True when the open stream's file is the one found at `path` now (not removed, renamed or
+    // replaced since it was opened).
+    bool isFileAt(const std::wstring& path) const;
     // Hands the buffered bytes to the operating system, so that a count taken afterwards
     // never runs ahead of the file if the process is killed.
     bool flush();
 
     const std::wstring& path() const { return filePath; }
+    bool isOpen() const { return file != nullptr; }
 
     // When above 0, an open extends a shorter file to this many bytes. Never set by the jobs.
     int64_t presetSize = 0;

@@ -49,7 +49,30 @@ std::wstring canonical(const std::wstring& path)
     return out;
 }
 
+std::wstring withoutControlCharacters(std::wstring name)
+{
+    for (wchar_t& c : name)
+        if (c < 0x20 || c == 0x7F)
+            c = L'_';
+    return name;
+}
+
 }  // namespace
+
+std::wstring pathJoinConfined(const std::wstring& root, const std::wstring& relative)
+{
+    // Resolved as an absolute path, ".." stops at its top; the leading "/" is then dropped.
+    const std::wstring inside = canonical(L"/" + withoutControlCharacters(relative));
+    return pathJoin(root, inside.substr(1));
+}
+
+std::wstring plainFileName(const std::wstring& name)
+{
+    const std::wstring last = withoutControlCharacters(pathFileName(name));
+    if (last == L"." || last == L"..")
+        return std::wstring();
+    return last;
+}
 
 std::wstring pathJoin(const std::wstring& dir, const std::wstring& name)
 {

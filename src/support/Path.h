@@ -9,6 +9,14 @@
 // `dir` and `name` joined by one separator, "." and ".." resolved. A `name` that starts
 // with a separator is taken whole; an empty `dir` gives `name` alone.
 std::wstring pathJoin(const std::wstring& dir, const std::wstring& name);
+// `relative` placed under `root`: its separators of either kind, "." and ".." are resolved
+// within `relative` alone, so the result never leaves `root` (a leading separator, a drive
+// letter or a ".." that would climb above it are dropped or kept as plain names), and control
+// characters in its names become "_". An empty or all-dots `relative` gives `root`.
+std::wstring pathJoinConfined(const std::wstring& root, const std::wstring& relative);
+// A name from a server or a page reduced to one plain file name: the text after its last
+// separator, control characters turned into "_"; "" when nothing usable remains ("", ".", "..").
+std::wstring plainFileName(const std::wstring& name);
 // The text after the last separator (the whole text when there is none).
 std::wstring pathFileName(const std::wstring& path);
 // The extension of the last component from its last ".", dot included; "" when none.

@@ -262,13 +262,15 @@ TEST(HttpDownerFileName, TakenFromContentDispositionElseFromTheUrlWithItsQuery)
     server.on("/utf8", FixtureResponse::file("x").header("Content-Disposition",
                                                            "attachment; filename=fallback.txt; filename*=UTF-8''%E6%8A%A5%E5%91%8A.txt"));
     server.on("/inline", FixtureResponse::file("x").header("Content-Disposition", "inline"));
+    server.on("/dir/empty-name", FixtureResponse::file("x").header("Content-Disposition", "attachment; filename=\"\""));
     server.on("/dir/x.zip", FixtureResponse::file("x"));
 
     const std::vector<std::pair<std::string, std::vector<std::wstring>>> cases = {
         {"/plain", {L"report.pdf"}},
         {"/quoted", {L"a b.zip"}},
         {"/utf8", {L"报告.txt"}},
-        {"/inline", {}},
+        {"/inline", {L"inline"}},  // a header without a usable name falls back to the URL's
+        {"/dir/empty-name", {L"empty-name"}},
         {"/dir/x.zip?v=2", {L"x.zip?v=2"}},
     };
     for (const auto& c : cases) {
