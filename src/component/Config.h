@@ -9,6 +9,8 @@
 // text, never half of each.
 #pragma once
 
+#include "component/Protocol.h"
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -24,7 +26,10 @@ public:
     // Jobs that may run at once; the queue reads it when it starts.
     std::atomic<int32_t> threadCount{1};
     // Bytes of growth between two "down_part" events.
-    std::atomic<int32_t> filePart{0x100000};
+    std::atomic<int32_t> filePart{Protocol::kDefaultFilePart};
+    // Seconds a transfer may receive nothing (connecting, awaiting the answer, mid-body) before
+    // it fails. Not a page setting: hosts may shorten it.
+    std::atomic<int32_t> stallSeconds{60};
 
     // Text of the Cookie header of every request (UTF-8).
     std::string cookie() const;

@@ -1,6 +1,10 @@
-// Downloader: the file job. Runs one file task at a time as one HTTP GET that starts at the
-// task's stored length and appends the body to the local file, reporting to the page with
+// Downloader: the file job. Runs one file task at a time as one resumable transfer (one HTTP
+// GET from the task's stored length, appended to the local file), reporting to the page with
 // "down_*" events that carry everything the page saves to resume later.
+//
+// How a run ends, as the page sees it: "down_complete"; or "down_error" with its code, followed
+// by "down_stoped" when the run had begun writing the local file (it ends as a stopped run, so
+// the task is kept resumable); or "down_stoped" alone when the page stopped it.
 //
 // Owned by the task queue through shared pointers: made on first need, reused for later tasks
 // of its kind, alive until the process ends. The queue sets `item` and `doneEvent`, then calls
@@ -14,16 +18,16 @@
 // - `stopFlag`, `speed` and `lastPartMark` are atomics; `meter` has a lock of its own;
 // - the task's `lenLoc` and `lenSvr` are atomics (read by the timer thread and the progress
 //   texts while the worker writes them);
-// - `item` and `doneEvent` are written by the queue before start(); `writer` is the worker's.
+// - `item` and `doneEvent` are written by the queue before start().
 // The end of a run fires `finished`, then sets `doneEvent`; from then on the queue may start the
 // job again, so the ending worker touches only its own copies after that point.
 #pragma once
 
 #include "component/DownItem.h"
 #include "component/ProgressText.h"
+#include "component/ResumableTransfer.h"
 #include "component/SpeedCalculater.h"
 #include "support/EventPool.h"
-#include "support/FileWriter.h"
 #include "support/Timer.h"
 
 #include <boost/atomic.hpp>
@@ -37,8 +41,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-
-class HttpDowner;
 
 class Downloader : public std::enable_shared_from_this<Downloader> {
 public:
@@ -69,12 +71,12 @@ protected:
 
     // Clears the marks of the previous run: part mark, speed estimate, stop flag.
     void resetForRun();
-    // Hooks `transfer` to this job: abort hook, method, stop flag.
-    void prepareTransfer(HttpDowner& transfer);
-    // The request headers of a download from the task's offset: Range and Cookie.
-    static void setRequestHeaders(HttpDowner& transfer, const DownItem& task);
-    // The saved offset if the file on disk holds at least that many bytes, else 0.
-    static int64_t settledOffset(const DownItem& task);
+    // Runs `transfer` with this job's stop() able to end it, and the speed timer running.
+    ResumableTransfer::Result runTransfer(ResumableTransfer& transfer);
+    // The end of every run: `finished`, the permit, then "down_stoped" when `endsStopped`.
+    // From the call on, the queue may start this job again: only the arguments are used.
+    static void endRun(const std::shared_ptr<Downloader>& job, const std::shared_ptr<DownItem>& task,
+                       bool endsStopped);
 
     // Sends one event of the current task: "id" and "name" are added here.
     void sendEvent(const std::shared_ptr<DownItem>& task, const char* name, Json::Value event = Json::Value());
@@ -82,12 +84,8 @@ protected:
     void sendStopped(const std::shared_ptr<DownItem>& task);
     // The texts and lengths of "down_process" for `lenLoc` of the job's task.
     Json::Value progressMembers() const;
-
-    // Installs / clears the running transfer's abort operation (worker thread).
-    void setAbortHook(HttpDowner& transfer);
-    void clearAbortHook();
-    // Ends the transfer without a stop request: the run then counts as failed.
-    void abortTransfer();
+    // "down_recv_size" with that length.
+    void sendServerLength(int64_t length);
 
     // Timer thread: samples the speed.
     void onTick();
@@ -102,19 +100,13 @@ protected:
 private:
     static void runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownItem> task);
 
-    // Transfer handlers, worker thread.
-    void onBegin(int status);
-    void onData(const char* bytes, unsigned long count);
+    // Transfer hooks, worker thread.
     void onProgress(unsigned long count);
-    void onContentLength(int64_t length);
-    void onContentRange(int64_t first, int64_t last);
-    void onServerName(const std::wstring& name);
+    void onServerName(ResumableTransfer& transfer, const std::wstring& name);
+    void onStored(int64_t count);
 
     void sendComplete(const std::string& duration);
-    void sendPart();
 
     std::mutex abortLock;
-    boost::function<void()> abortHook;         // guarded by abortLock
-    std::shared_ptr<Dravik::IO::FileWriter> writer;  // worker thread
-    int64_t rangeFirst = -1;                   // worker thread: first byte of this run's Content-Range
+    boost::function<void()> abortHook;  // guarded by abortLock
 };

@@ -1,6 +1,7 @@
 #include "component/FdDownItem.h"
 
 #include "component/Config.h"
+#include "component/Protocol.h"
 #include "component/TaskMgr.h"
 #include "support/Path.h"
 #include "support/Text.h"
@@ -35,14 +36,23 @@ void FdDownItem::fromJson(const Json::Value& task)
 
 void FdDownItem::layOut(const std::wstring& serverFolder)
 {
-    const std::wstring root = pathJoin(Config::instance().folder(), nameLoc);
+    const std::wstring downloads = Config::instance().folder();
+    std::wstring root = pathJoinConfined(downloads, nameLoc);
+    // A folder of its own never merges into one that is already there: it is numbered.
+    if (root != pathJoin(downloads, L"")) {
+        const std::wstring free = rootClaim.claimFree(root);
+        if (!free.empty() && free != root) {
+            root = free;
+            nameLoc = pathFileName(root);
+        }
+    }
     for (auto& file : files) {
         std::wstring rest = file->pathLoc;
         const size_t at = serverFolder.empty() ? std::wstring::npos : rest.find(serverFolder);
         if (at != std::wstring::npos)
             rest.erase(at, serverFolder.size());
-        // The rest normally starts with the server's separator; no other one is added.
-        file->pathLoc = nativePath(root + rest);
+        // Whatever the listing says, the file lands inside the root.
+        file->pathLoc = pathJoinConfined(root, rest);
     }
     pathLoc = root;
 }
@@ -54,10 +64,10 @@ void FdDownItem::sendInitEnd()
     for (const auto& file : files) {
         Json::Value entry(Json::objectValue);
         file->toJson(entry);
-        event["files"].append(entry);
+        event[Protocol::Member::files].append(entry);
     }
-    event["name"] = "init_end";
-    event["id"] = id;
+    event[Protocol::Member::name] = Protocol::Event::initEnd;
+    event[Protocol::Member::id] = id;
     TaskMgr::instance().sendEvent(event);
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "component/DownItem.h"
+#include "component/PathClaim.h"
 
 #include <memory>
 #include <vector>
@@ -26,6 +27,10 @@ public:
 
 private:
     // Places every file under <download folder>/<nameLoc> and makes that the folder's path.
+    // The root is numbered ("name (1)") when a directory of that name exists or another new
+    // folder has laid out there; nothing in the listing can place a file outside the root.
     void layOut(const std::wstring& serverFolder);
     void sendInitEnd();
+
+    PathClaim rootClaim;  // the root laid out by this record, held while the record lives
 };

@@ -1,12 +1,14 @@
 #include "component/FdDownloader.h"
 
 #include "component/Config.h"
+#include "component/Protocol.h"
 #include "log/Log.h"
 #include "net/ConnectionCache.h"
-#include "net/HttpDowner.h"
 #include "support/Text.h"
 
 #include <algorithm>
+
+namespace M = Protocol::Member;
 
 FdDownloader::FdDownloader() : connections(std::make_shared<ConnectionCache>())
 {
@@ -25,146 +27,107 @@ void FdDownloader::start()
 
 void FdDownloader::runFolder(std::shared_ptr<FdDownloader> job, std::shared_ptr<FdDownItem> folder)
 {
-    job->timer.start();
     Json::Value begin;
-    begin["pathLoc"] = toUtf8(folder->pathLoc);
-    begin["folder"] = true;
-    job->sendEvent(folder, "down_begin", begin);
+    begin[M::pathLoc] = toUtf8(folder->pathLoc);
+    begin[M::folder] = true;
+    job->sendEvent(folder, Protocol::Event::downBegin, begin);
 
-    const int32_t errorsBefore = folder->errors;
-    const int32_t successBefore = folder->success;
-    int transfers = 0;
+    // After a stop every remaining file still takes its step: a transfer ends at once and
+    // counts as an error, an empty file is still created.
+    unsigned failure = 0;      // the code of the first file that failed
+    bool endsStopped = false;  // a failure that ends the run as a stopped run
     for (const auto& file : folder->files) {
         if (file->complete)
             continue;
         if (file->lenSvr == 0) {
-            job->createEmptyFile(folder, file);
+            if (!job->createEmptyFile(folder, file)) {
+                failure = failure ? failure : Protocol::kLocalFileFailed;
+                endsStopped = true;
+            }
             continue;
         }
-        ++transfers;
-        job->downloadFile(folder, file);
+        const auto result = job->downloadFile(folder, file);
+        if (result.outcome == ResumableTransfer::Outcome::failed) {
+            failure = failure ? failure : result.code;
+            endsStopped = endsStopped || result.endsAsStopped();
+        }
     }
-    job->timer.stop();
 
     const bool stopped = job->stopFlag->load();
-    if (!stopped) {
-        // A run whose every transfer failed says so; the folder-level completion that pages
-        // rely on still follows as before.
-        if (transfers > 0 && folder->errors - errorsBefore == transfers && folder->success == successBefore)
-            job->sendError(folder, 1);
-        if (folder->lenLoc > 0) {
-            Json::Value complete;
-            complete["all"] = true;
-            job->sendEvent(folder, "down_complete", complete);
-        }
+    if (!stopped && failure) {
+        job->sendError(folder, failure);
+    } else if (!stopped) {
+        Json::Value complete;
+        complete[M::all] = true;
+        job->sendEvent(folder, Protocol::Event::downComplete, complete);
     }
-
-    // From here on the queue may start this job again: only local copies are used.
-    auto done = job->doneEvent;
-    job->finished(job);
-    if (done)
-        done->set();
-    if (stopped)
-        job->sendStopped(folder);
+    endRun(job, folder, stopped || endsStopped);
 }
 
-void FdDownloader::downloadFile(const std::shared_ptr<FdDownItem>& folder, const std::shared_ptr<DownItem>& file)
+ResumableTransfer::Result FdDownloader::downloadFile(const std::shared_ptr<FdDownItem>& folder,
+                                                     const std::shared_ptr<DownItem>& file)
 {
-    file->lenLoc = settledOffset(*file);
-    auto writer = std::make_shared<Dravik::IO::FileWriter>();
-    const int64_t offset = file->lenLoc;
-    const bool opened = writer->openWithMode(file->pathLoc, offset > 0 ? L"rb+" : L"wb");
-    if (opened)
-        writer->seek(offset, SEEK_SET);
-
-    HttpDowner transfer;
-    prepareTransfer(transfer);
-    transfer.connections = connections;
-    fileAborted = false;
-    int64_t rangeFirst = -1;
     FdDownItem& f = *folder;
-    DownItem& d = *file;
-    transfer.onBodyStart.connect([&] {
-        // Never append at the saved offset what does not start there: a 200 to a ranged
-        // request is the whole file again, a 206 elsewhere is refused.
-        if (transfer.statusCode == 200 && d.lenLoc > 0) {
-            f.lenLoc = std::max<int64_t>(f.lenLoc - d.lenLoc, 0);
-            d.lenLoc = 0;
-            writer->close();
-            if (!writer->openWithMode(d.pathLoc, L"wb")) {
-                fileAborted = true;
-                abortTransfer();
-                return;
-            }
-        } else if (transfer.statusCode == 206 && rangeFirst != d.lenLoc) {
-            fileAborted = true;
-            abortTransfer();
-            return;
-        }
-        onBegin(f, d);
-    });
-    transfer.onData.connect([&](char* bytes, unsigned long count) { onData(f, d, *writer, bytes, count); });
-    transfer.onSent.connect([&](unsigned long count) { onProgress(f, d, count); });
-    transfer.onContentLength.connect([&](int64_t size) { onContentLength(f, size); });
-    transfer.onContentRange.connect([&](int64_t first, int64_t, int64_t) { rangeFirst = first; });
-    transfer.onFileName.connect([&](const std::wstring& name) { onServerName(f, name); });
-    setRequestHeaders(transfer, *file);
+    const DownItem& d = *file;
+    ResumableTransfer transfer(*file, stopFlag);
+    transfer.http().connections = connections;
+    transfer.hooks.progress = [&](unsigned long count) { onProgress(f, d, count); };
+    transfer.hooks.length = [&](int64_t total, bool) {
+        if (f.lenSvr <= 0)
+            sendServerLength(total);
+    };
+    transfer.hooks.name = [&](const std::wstring& name) { onServerName(f, name); };
+    transfer.hooks.begin = [&] { onBegin(f, d); };
+    transfer.hooks.stored = [&](int64_t count) { onStored(f, d, count); };
 
-    const bool ok = opened && transfer.request(fromUtf8(file->fileUrl), L"");
-    writer->close();
-    clearAbortHook();
-
-    const int status = transfer.status();
-    if (!ok || (status != 200 && status != 206)) {
-        ++folder->errors;
-    } else if (!stopFlag->load() && file->lenLoc > 0 && file->lenLoc == file->lenSvr) {
+    const auto result = runTransfer(transfer);
+    if (result.outcome == ResumableTransfer::Outcome::complete) {
         ++folder->success;
         sendFileComplete(*folder, *file);
+    } else {
+        ++folder->errors;
     }
     if (stopFlag->load())
         sendStopped(folder);
+    return result;
 }
 
-void FdDownloader::createEmptyFile(const std::shared_ptr<FdDownItem>& folder, const std::shared_ptr<DownItem>& file)
+bool FdDownloader::createEmptyFile(const std::shared_ptr<FdDownItem>& folder, const std::shared_ptr<DownItem>& file)
 {
     Dravik::IO::FileWriter writer;
-    writer.openWithMode(file->pathLoc, L"wb");
-    writer.close();
+    if (!writer.openWithMode(file->pathLoc, L"wb") || !writer.close()) {
+        ++folder->errors;
+        return false;
+    }
     sendFileComplete(*folder, *file);
     ++folder->success;  // after the event: its "success" does not count this file yet
+    return true;
 }
 
 void FdDownloader::onBegin(const FdDownItem& folder, const DownItem& file)
 {
     Json::Value event;
-    event["pathLoc"] = toUtf8(folder.pathLoc);
-    event["folder"] = false;
+    event[M::pathLoc] = toUtf8(folder.pathLoc);
+    event[M::folder] = false;
     Json::Value more;
-    more["pathLoc"] = toUtf8(file.pathLoc);
-    event["file"] = fileMembers(file, more);
-    sendEvent(item, "down_begin", event);
+    more[M::pathLoc] = toUtf8(file.pathLoc);
+    event[M::file] = fileMembers(file, more);
+    sendEvent(item, Protocol::Event::downBegin, event);
 }
 
-void FdDownloader::onData(FdDownItem& folder, DownItem& file, Dravik::IO::FileWriter& writer, const char* bytes,
-                          unsigned long count)
+void FdDownloader::onStored(FdDownItem& folder, const DownItem& file, int64_t count)
 {
-    if (fileAborted)
+    // The folder's count never passes its length (nor goes below 0 when a file restarts).
+    folder.lenLoc = std::max<int64_t>(std::min<int64_t>(folder.lenLoc + count, folder.lenSvr), 0);
+    if (count <= 0)
         return;
-    // Bytes count only once the file has them; a failed write ends this file as failed.
-    if (!writer.write(bytes, static_cast<uint32_t>(count)) || !writer.flush()) {
-        fileAborted = true;
-        abortTransfer();
-        return;
-    }
-    file.lenLoc += static_cast<int64_t>(count);
-    folder.lenLoc = std::min<int64_t>(folder.lenLoc + static_cast<int64_t>(count), folder.lenSvr);
     const int64_t mark = lastPartMark.load();
     if (folder.lenLoc - mark >= static_cast<int64_t>(Config::instance().filePart.load())) {
         lastPartMark.store(folder.lenLoc);
         if (!stopFlag->load()) {
             Json::Value event;
-            event["file"] = fileMembers(file);
-            sendEvent(item, "down_part", event);
+            event[M::file] = fileMembers(file);
+            sendEvent(item, Protocol::Event::downPart, event);
         }
     }
 }
@@ -177,43 +140,33 @@ void FdDownloader::onProgress(const FdDownItem& folder, const DownItem& file, un
     Json::Value event = progressMembers();
     const int64_t lenLoc = file.lenLoc;
     Json::Value more;
-    more["lenLoc"] = Json::Int64(lenLoc);
-    more["percent"] = ProgressText::filePercentText(lenLoc, file.lenSvr);
-    more["sizeLoc"] = toUtf8(sizeText(lenLoc));
-    event["file"] = fileMembers(file, more);
-    sendEvent(item, "down_process", event);
-}
-
-void FdDownloader::onContentLength(const FdDownItem& folder, int64_t size)
-{
-    if (folder.lenSvr > 0)
-        return;
-    Json::Value event;
-    event["len"] = Json::Int64(size);
-    event["size"] = toUtf8(sizeText(size));
-    sendEvent(item, "down_recv_size", event);
+    more[M::lenLoc] = Json::Int64(lenLoc);
+    more[M::percent] = ProgressText::filePercentText(lenLoc, file.lenSvr);
+    more[M::sizeLoc] = toUtf8(sizeText(lenLoc));
+    event[M::file] = fileMembers(file, more);
+    sendEvent(item, Protocol::Event::downProcess, event);
 }
 
 void FdDownloader::onServerName(const FdDownItem& folder, const std::wstring& name)
 {
     ZLOG("本地文件路径：" << toAnsi(folder.pathLoc));
     Json::Value event;
-    event["nameSvr"] = toUtf8(name);
-    event["pathLoc"] = toUtf8(folder.pathLoc);
-    sendEvent(item, "down_recv_name", event);
+    event[M::nameSvr] = toUtf8(name);
+    event[M::pathLoc] = toUtf8(folder.pathLoc);
+    sendEvent(item, Protocol::Event::downRecvName, event);
 }
 
 Json::Value FdDownloader::fileMembers(const DownItem& file, Json::Value more)
 {
-    more["id"] = file.id;
+    more[M::id] = file.id;
     return more;
 }
 
 void FdDownloader::sendFileComplete(const FdDownItem& folder, const DownItem& file)
 {
     Json::Value event;
-    event["all"] = false;
-    event["success"] = folder.success;
-    event["file"] = fileMembers(file);
-    sendEvent(item, "down_complete", event);
+    event[M::all] = false;
+    event[M::success] = folder.success;
+    event[M::file] = fileMembers(file);
+    sendEvent(item, Protocol::Event::downComplete, event);
 }

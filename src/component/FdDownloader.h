@@ -1,7 +1,10 @@
 // FdDownloader: the folder job. Downloads the files of one folder task one after another on a
-// worker thread of its own, each with one GET from its saved offset into its local file, and
-// reports a folder-level "down_begin", per-file begin, progress, part and completion events,
-// and at the end the folder-level "down_complete" or "down_stoped".
+// worker thread of its own, each as one resumable transfer from its saved offset into its local
+// file, and reports a folder-level "down_begin", per-file begin, progress, part and completion
+// events, and at the end of the run one folder-level outcome: "down_complete" with "all": true
+// when every file of the folder is complete, "down_error" when a file failed (followed by
+// "down_stoped" when a failed file had begun writing, as the file job does), "down_stoped" when
+// the page stopped it.
 //
 // Owned and driven by the task queue exactly as the file job it derives from; reused for later
 // folder tasks. The folder's `lenLoc`, `errors`, `success` and each file's `lenLoc` are written
@@ -25,17 +28,15 @@ public:
 private:
     static void runFolder(std::shared_ptr<FdDownloader> job, std::shared_ptr<FdDownItem> folder);
 
-    // One file's transfer: counts it as an error or a success on the folder.
-    void downloadFile(const std::shared_ptr<FdDownItem>& folder, const std::shared_ptr<DownItem>& file);
-    // A file of length 0 is created without a request and counts as done.
-    void createEmptyFile(const std::shared_ptr<FdDownItem>& folder, const std::shared_ptr<DownItem>& file);
+    // One file's transfer, counted as a success or an error of the folder.
+    ResumableTransfer::Result downloadFile(const std::shared_ptr<FdDownItem>& folder, const std::shared_ptr<DownItem>& file);
+    // A file of length 0 is created without a request; false when it could not be.
+    bool createEmptyFile(const std::shared_ptr<FdDownItem>& folder, const std::shared_ptr<DownItem>& file);
 
-    // Transfer handlers, worker thread.
+    // Transfer hooks, worker thread.
     void onBegin(const FdDownItem& folder, const DownItem& file);
-    void onData(FdDownItem& folder, DownItem& file, Dravik::IO::FileWriter& writer, const char* bytes,
-                unsigned long count);
+    void onStored(FdDownItem& folder, const DownItem& file, int64_t count);
     void onProgress(const FdDownItem& folder, const DownItem& file, unsigned long count);
-    void onContentLength(const FdDownItem& folder, int64_t size);
     void onServerName(const FdDownItem& folder, const std::wstring& name);
 
     // Per-file event members: {"id": index} plus `more`.
@@ -43,5 +44,4 @@ private:
     void sendFileComplete(const FdDownItem& folder, const DownItem& file);
 
     std::shared_ptr<ConnectionCache> connections;  // made by the constructor, then only read
-    bool fileAborted = false;  // worker thread: the current file's transfer was ended by us
 };

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <regex>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -47,6 +48,24 @@ FixtureResponse& FixtureResponse::header(const std::string& name, const std::str
 {
     headers.emplace_back(name, value);
     return *this;
+}
+
+FixtureServer::Handler FixtureServer::rangedFile(const std::string& body)
+{
+    return [body](const FixtureRequest& request) {
+        static const std::regex pattern(R"(bytes=(\d+)-(\d*))");
+        const std::string range = request.header("Range");
+        std::smatch m;
+        if (!std::regex_match(range, m, pattern))
+            return FixtureResponse::file(body);
+        const size_t first = std::stoull(m[1]);
+        const size_t last = std::min<size_t>(m[2].length() ? std::stoull(m[2]) : body.size() - 1, body.size() - 1);
+        FixtureResponse response = FixtureResponse::file(body.substr(first, last - first + 1));
+        response.status = 206;
+        response.header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                                             std::to_string(body.size()));
+        return response;
+    };
 }
 
 struct FixtureServer::Impl {
@@ -245,7 +264,9 @@ template <class Stream> bool FixtureServer::respond(Stream& stream, const Fixtur
     }
     if (body.size() < response.body.size() && response.resetOnCut)
         boost::beast::get_lowest_layer(stream).set_option(asio::socket_base::linger(true, 0), error);
-    return !error && body.size() == response.body.size();
+    // A connection whose body falls short of its Content-Length cannot carry another answer.
+    const bool declaredAll = response.declaredLength < 0 || response.declaredLength == int64_t(body.size());
+    return !error && body.size() == response.body.size() && declaredAll;
 }
 
 void FixtureServer::stallUntilStopped()

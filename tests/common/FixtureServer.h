@@ -63,6 +63,10 @@ public:
     FixtureServer(const FixtureServer&) = delete;
     FixtureServer& operator=(const FixtureServer&) = delete;
 
+    // A handler that serves `body` as a server honouring Range does: 206 with Content-Range for
+    // "bytes=first-" and "bytes=first-last", 200 with the whole body otherwise.
+    static Handler rangedFile(const std::string& body);
+
     // Answers requests whose path (query left out) is `path`. Unscripted paths get a 404.
     // Handlers run on connection threads, several at once, without the server's lock held: they
     // may read the server but must guard whatever else they touch.

@@ -22,26 +22,6 @@ std::shared_ptr<DownItem> fileTask(int id, const std::string& url, const std::ws
     return task;
 }
 
-// Answers Range requests the way a server that honours them does.
-FixtureServer::Handler rangedFile(const std::string& body)
-{
-    return [body](const FixtureRequest& request) {
-        const std::string range = request.header("Range");
-        std::smatch m;
-        static const std::regex pattern(R"(bytes=(\d+)-(\d*))");
-        if (!std::regex_match(range, m, pattern))
-            return FixtureResponse::file(body);
-        const size_t first = std::stoull(m[1]);
-        size_t last = m[2].length() ? std::stoull(m[2]) : body.size() - 1;
-        last = std::min(last, body.size() - 1);
-        FixtureResponse response = FixtureResponse::file(body.substr(first, last - first + 1));
-        response.status = 206;
-        response.header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
-                                             std::to_string(body.size()));
-        return response;
-    };
-}
-
 // A local-file failure: one "down_error" with code 2, and the run ends stopped.
 void expectLocalFileFailure(const std::vector<Json::Value>& events)
 {
@@ -66,6 +46,7 @@ protected:
         Config::instance().setFolder(dir.path().wstring());
         Config::instance().setCookie("");
         Config::instance().filePart = 0x100000;
+        Config::instance().stallSeconds = 10;
     }
     TempFolder dir;
     JobHarness harness;
@@ -133,7 +114,7 @@ TEST_F(DownloaderTest, ResumeAppendsFromTheSavedOffset)
 {
     FixtureServer server;
     const std::string body = TempFolder::pattern(10000);
-    server.on("/f.bin", rangedFile(body));
+    server.on("/f.bin", FixtureServer::rangedFile(body));
     const auto local = dir.writeFile("f.bin", body.substr(0, 4096));
     Config::instance().setCookie("sid=42");
 
@@ -146,7 +127,7 @@ TEST_F(DownloaderTest, ResumeAppendsFromTheSavedOffset)
     EXPECT_EQ(JobHarness::named(events, "down_complete").size(), 1u);
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].header("Range"), "bytes=4096-10000");
+    EXPECT_EQ(requests[0].header("Range"), "bytes=4096-9999");  // the last byte, inclusive
     EXPECT_EQ(requests[0].header("Cookie"), "sid=42");
     EXPECT_EQ(TempFolder::readFile(local), body);
     EXPECT_EQ(lastLenLoc(events), 10000);
@@ -156,7 +137,7 @@ TEST_F(DownloaderTest, UnusableSavedOffsetsRestartFromZero)
 {
     FixtureServer server;
     const std::string body = TempFolder::pattern(5000);
-    server.on("/f.bin", rangedFile(body));
+    server.on("/f.bin", FixtureServer::rangedFile(body));
     struct Case {
         int64_t lenLoc;
         bool fileThere;
@@ -257,26 +238,33 @@ TEST_F(DownloaderTest, FailedWritesAreNeverCounted)
         EXPECT_EQ(event["lenLoc"].asInt64(), 0);
 }
 
-TEST_F(DownloaderTest, EarlyCloseAndEmptyFileEndWithoutCompletion)
+TEST_F(DownloaderTest, ShortBodiesFailAndAnEmptyFileCompletes)
 {
     FixtureServer server;
     FixtureResponse cut = FixtureResponse::file(TempFolder::pattern(100000));
     cut.cutAfter = 30000;
     server.on("/cut", cut);
+    FixtureResponse announced = FixtureResponse::file("");
+    announced.declaredLength = 5000;
+    server.on("/announced", announced);
     server.on("/empty", FixtureResponse::file(""));
 
-    auto shortTask = fileTask(1, server.url("/cut"), (dir.path() / "cut.bin").wstring());
-    harness.run(job, shortTask);
-    auto events = harness.take();
-    EXPECT_EQ(JobHarness::named(events, "down_complete").size(), 0u);
-    EXPECT_EQ(JobHarness::named(events, "down_error").size(), 0u);
-    EXPECT_EQ(shortTask->lenLoc.load(), fileSize(shortTask->pathLoc));
-    EXPECT_EQ(lastLenLoc(events), fileSize(shortTask->pathLoc));
+    for (const char* target : {"/cut", "/announced"}) {
+        auto task = fileTask(1, server.url(target), (dir.path() / (std::string(target + 1) + ".bin")).wstring());
+        harness.run(job, task);
+        ASSERT_TRUE(harness.waitFor("down_stoped")) << target;
+        const auto events = harness.take();
+        const std::string shape = JobHarness::shape(events);
+        EXPECT_EQ(shape.substr(shape.find("down_error")), "down_error down_stoped") << target;
+        EXPECT_EQ(JobHarness::named(events, "down_error")[0]["code"].asUInt(), 1u);
+        // What the page saves is what the file holds: the next run resumes from there.
+        EXPECT_EQ(task->lenLoc.load(), fileSize(task->pathLoc)) << target;
+        EXPECT_EQ(lastLenLoc(events), fileSize(task->pathLoc)) << target;
+    }
 
     auto emptyTask = fileTask(2, server.url("/empty"), (dir.path() / "empty.bin").wstring());
     harness.run(job, emptyTask);  // the same job object, reused
-    events = harness.take();
-    EXPECT_EQ(JobHarness::shape(events), "down_process down_recv_size down_recv_name down_begin");
+    EXPECT_EQ(JobHarness::shape(harness.take()), "down_process down_recv_size down_recv_name down_begin down_complete");
     EXPECT_TRUE(pathExists(emptyTask->pathLoc));
 }
 
@@ -284,7 +272,7 @@ TEST_F(DownloaderTest, PartEventsFollowFilePart)
 {
     FixtureServer server;
     const std::string body = TempFolder::pattern(256 * 1024);
-    server.on("/f.bin", rangedFile(body));
+    server.on("/f.bin", FixtureServer::rangedFile(body));
 
     Config::instance().filePart = 0;  // every block
     auto every = fileTask(1, server.url("/f.bin"), (dir.path() / "a.bin").wstring());

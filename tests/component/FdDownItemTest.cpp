@@ -46,8 +46,9 @@ TEST_F(FdDownItemTest, NewFolderIsLaidOutAndReportedWithInitEnd)
     ASSERT_EQ(folder->files.size(), 4u);
     EXPECT_EQ(folder->files[0]->pathLoc, L"D:/Downloads/photos/2019/a.jpg");
     EXPECT_EQ(folder->files[1]->pathLoc, L"D:/Downloads/photos/b c.png");
-    EXPECT_EQ(folder->files[2]->pathLoc, L"D:/Downloads/photosF:/elsewhere/x.txt");  // appended whole
-    EXPECT_EQ(folder->files[3]->pathLoc, L"D:/Downloads/photosZ://in/middle.txt");   // removed where it stands
+    // A path outside the folder's is placed whole inside the root, never beside it.
+    EXPECT_EQ(folder->files[2]->pathLoc, L"D:/Downloads/photos/F:/elsewhere/x.txt");
+    EXPECT_EQ(folder->files[3]->pathLoc, L"D:/Downloads/photos/Z:/in/middle.txt");  // removed where it stands
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(folder->files[i]->id, i);
         EXPECT_EQ(folder->files[i]->kind, 0);
@@ -103,8 +104,8 @@ TEST_F(FdDownItemTest, EdgeShapesOfTheFileList)
     auto text = read(R"({"id":2,"nameLoc":"n","lenLoc":1,"files":"not a list"})");
     EXPECT_TRUE(text->files.empty());
 
-    auto emptyFolderPath = read(R"({"id":4,"nameLoc":"n","pathLoc":"","files":[{"pathLoc":"\\a\\b.txt"}]})");
-    EXPECT_EQ(emptyFolderPath->files[0]->pathLoc, L"D:/Downloads/n/a/b.txt");
+    auto emptyFolderPath = read(R"({"id":4,"nameLoc":"m","pathLoc":"","files":[{"pathLoc":"\\a\\b.txt"}]})");
+    EXPECT_EQ(emptyFolderPath->files[0]->pathLoc, L"D:/Downloads/m/a/b.txt");
 }
 
 TEST_F(FdDownItemTest, MistypedMembersThrowAndSendNothing)
