@@ -3,14 +3,14 @@
 #include <json/reader.h>
 #include <json/writer.h>
 
-// Json::Reader and Json::FastWriter are deprecated in favour of the builders, but they are the
-// exact reading mode and compact form pages rely on.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-
 bool parseJson(const std::string& text, Json::Value& value)
 {
+    // Json::Reader is deprecated in favour of the builders, but its default mode is exactly
+    // what pages rely on (comments accepted, any value at the root).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     Json::Reader reader;
+#pragma GCC diagnostic pop
     try {
         return reader.parse(text, value);
     } catch (const Json::Exception&) {
@@ -21,8 +21,13 @@ bool parseJson(const std::string& text, Json::Value& value)
 
 std::string writeCompactJson(const Json::Value& value)
 {
-    Json::FastWriter writer;
-    return writer.write(value);
+    // Read-only once made, so every thread may make its writers from it.
+    static const Json::StreamWriterBuilder builder = [] {
+        Json::StreamWriterBuilder settings;
+        settings["indentation"] = "";       // one line, no white space
+        settings["commentStyle"] = "None";  // comments a parsed command carried stay out
+        settings["emitUTF8"] = true;        // non-ASCII text as its characters, not \u escapes
+        return settings;
+    }();
+    return Json::writeString(builder, value) + '\n';
 }
-
-#pragma GCC diagnostic pop

@@ -1,6 +1,7 @@
 // JSON text in and out, the way the control's message channel reads and writes it:
 // parsing in the reader's default mode (comments accepted, any value at the root) and compact
-// writing (no white space, members in key order, one line feed at the end).
+// writing (no white space, members in key order, non-ASCII text as UTF-8 characters, no
+// comments, one line feed at the end).
 #pragma once
 
 #include <json/value.h>
