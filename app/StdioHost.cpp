@@ -1,6 +1,7 @@
 #include "StdioHost.h"
 
 #include "HostSite.h"
+#include "LineReader.h"
 #include "platform/Apartment.h"
 #include "platform/CreateByProgId.h"
 #include "platform/DownloadQueue.h"
@@ -18,6 +19,9 @@
 namespace {
 
 const wchar_t* const kProgId = L"Dravik.DownloaderPartition";
+// Far above any command a page sends (a folder of many thousand files), far below what would
+// strain the host: its wide copy alone takes four times as much.
+const size_t kMaxLineBytes = 16 * 1024 * 1024;
 
 // The running host's apartment and queue, for the signal thread: set once the control exists.
 std::mutex hostLock;
@@ -99,7 +103,16 @@ int runStdioHost(std::istream& in, std::FILE* out)
         return 1;
     }
 
-    for (std::string line; std::getline(in, line);) {
+    LineReader reader(in, kMaxLineBytes);
+    std::string line;
+    for (unsigned long number = 1;; ++number) {
+        const LineReader::Outcome outcome = reader.next(line);
+        if (outcome == LineReader::Outcome::end)
+            break;
+        if (outcome == LineReader::Outcome::tooLong) {
+            std::fprintf(stderr, "zelvorn: line %lu skipped: longer than %zu bytes\n", number, kMaxLineBytes);
+            continue;
+        }
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         const std::wstring text = fromUtf8(line);
