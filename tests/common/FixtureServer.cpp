@@ -259,6 +259,10 @@ template <class Stream> bool FixtureServer::respond(Stream& stream, const Fixtur
         }
         if (body.size() == response.body.size())
             asio::write(stream, asio::buffer(std::string("0\r\n\r\n")), error);
+    } else if (response.paused && response.pauseAfter < body.size()) {
+        asio::write(stream, asio::buffer(body.data(), response.pauseAfter), error);
+        response.paused();
+        asio::write(stream, asio::buffer(body.data() + response.pauseAfter, body.size() - response.pauseAfter), error);
     } else {
         asio::write(stream, asio::buffer(body), error);
     }

@@ -41,6 +41,8 @@ struct FixtureResponse {
     size_t cutAfter = std::string::npos;  // close the connection after this many body bytes
     bool resetOnCut = false;       // ... abortively: the client sees a reset, not an end of file
     Stall stall = Stall::none;     // go silent (until the server stops) at that point
+    size_t pauseAfter = std::string::npos;  // after this many body bytes, call `paused` ...
+    std::function<void()> paused;           // ... on the connection thread, then send the rest
     bool noAnswer = false;         // close the connection without a byte of response
 
     // A 200 with Content-Type "application/octet-stream" and the body.
