@@ -6,6 +6,8 @@
 #include "support/Path.h"
 #include "support/Text.h"
 
+namespace M = Protocol::Member;
+
 FdDownItem::FdDownItem()
 {
     kind = 1;
@@ -14,11 +16,11 @@ FdDownItem::FdDownItem()
 void FdDownItem::fromJson(const Json::Value& task)
 {
     DownItem::fromJson(task);
-    errors = task.get("errors", 0).asInt();
-    success = task.get("success", 0).asInt();
+    errors = task.get(M::errors, 0).asInt();
+    success = task.get(M::success, 0).asInt();
 
     // Index access throws for a non-empty object; a string, number or boolean has no elements.
-    const Json::Value& list = task["files"];
+    const Json::Value& list = task[M::files];
     std::vector<std::shared_ptr<DownItem>> read;
     for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
         auto file = std::make_shared<DownItem>();
@@ -64,17 +66,17 @@ void FdDownItem::sendInitEnd()
     for (const auto& file : files) {
         Json::Value entry(Json::objectValue);
         file->toJson(entry);
-        event[Protocol::Member::files].append(entry);
+        event[M::files].append(entry);
     }
-    event[Protocol::Member::name] = Protocol::Event::initEnd;
-    event[Protocol::Member::id] = id;
+    event[M::name] = Protocol::Event::initEnd;
+    event[M::id] = id;
     TaskMgr::instance().sendEvent(event);
 }
 
 void FdDownItem::toJson(Json::Value& task)
 {
     DownItem::toJson(task);
-    task["nameLoc"] = toUtf8(nameLoc);
-    task["errors"] = errors;
-    task["succes"] = success;  // the key pages read, six letters
+    task[M::nameLoc] = toUtf8(nameLoc);
+    task[M::errors] = errors;
+    task[M::successWritten] = success;
 }

@@ -58,6 +58,18 @@ constexpr const char* percent = "percent";
 constexpr const char* time = "time";
 constexpr const char* speed = "speed";
 constexpr const char* files = "files";
+// Task objects ("add_file", "add_folder", "init_end").
+constexpr const char* nameLoc = "nameLoc";
+constexpr const char* nameCustom = "nameCustom";
+constexpr const char* fileUrl = "fileUrl";
+constexpr const char* idSvr = "idSvr";
+constexpr const char* complete = "complete";
+constexpr const char* fields = "fields";
+constexpr const char* ext = "ext";
+constexpr const char* sizeSvr = "sizeSvr";
+constexpr const char* errors = "errors";
+// A folder's success count is read back as "success" but written as "succes": pages read that.
+constexpr const char* successWritten = "succes";
 }  // namespace Member
 
 // "code" of "down_error".
