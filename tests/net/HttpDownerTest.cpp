@@ -241,6 +241,19 @@ TEST(HttpDownerRequest, RedirectsAreFollowedAndEndlessOnesFail)
     EXPECT_FALSE(endless.run(server.url("/loop")));
     EXPECT_EQ(endless.downer.status(), 301);
     EXPECT_EQ(endless.recorder.body, "");
+
+    // The page's Cookie goes to the host the page named, never to another one it redirects to.
+    FixtureServer other;
+    other.on("/elsewhere", FixtureResponse::file("x"));
+    FixtureResponse away = FixtureResponse::file("");
+    away.status = 302;
+    away.header("Location", other.url("/elsewhere"));
+    server.on("/away", away);
+    Transfer redirected;
+    EXPECT_TRUE(redirected.run(server.url("/away"), "Cookie: sid=42\r\n"));
+    EXPECT_EQ(server.requests().back().header("Cookie"), "sid=42");
+    ASSERT_EQ(other.requests().size(), 1u);
+    EXPECT_FALSE(other.requests()[0].hasHeader("Cookie"));
 }
 
 TEST(HttpDownerRequest, HttpsWithASelfSignedCertificateIsAccepted)
