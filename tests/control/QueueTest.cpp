@@ -8,11 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <pthread.h>
 #include <thread>
 
 namespace {
