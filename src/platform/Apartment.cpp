@@ -1,35 +1,8 @@
 #include "platform/Apartment.h"
 
-#include <chrono>
-
 namespace {
 
 thread_local Apartment* currentApartment = nullptr;
-
-// How long a thread spins before it blocks. Short enough to cost nothing when idle, long
-// enough to cover the other thread's turnaround for a call that is already under way.
-constexpr auto kSpin = std::chrono::microseconds(50);
-
-inline void cpuRelax()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
-
-template <class Ready>
-bool spinUntil(Ready ready)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kSpin;
-    do {
-        for (int i = 0; i < 64; ++i) {
-            if (ready())
-                return true;
-            cpuRelax();
-        }
-    } while (std::chrono::steady_clock::now() < deadline);
-    return ready();
-}
 
 }  // namespace
 
@@ -63,37 +36,23 @@ bool Apartment::invoke(const std::function<void()>& run)
     auto call = std::make_shared<Call>();
     call->run = run;
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        std::unique_lock<std::mutex> lock(mutex);
         if (stopping)
             return false;
         queue.push_back(call);
-        ++queued;
         if (threadWaiting)
-            arrived.notify_all();
+            arrived.notify_one();
+        call->done.wait(lock, [&] { return call->finished; });
     }
-    waitFinished(*call, mutex, finishedCv);
     if (call->error)
         std::rethrow_exception(call->error);
     return call->ran;
 }
 
-void Apartment::waitFinished(Call& call, std::mutex& mutex, std::condition_variable& cv)
-{
-    if (spinUntil([&] { return call.finished.load(); }))
-        return;
-    std::unique_lock<std::mutex> lock(mutex);
-    call.sleeping = true;
-    cv.wait(lock, [&] { return call.finished.load(); });
-}
-
 void Apartment::complete(Call& call)
 {
     call.finished = true;
-    // Either the waiter sees `finished` before it sleeps, or we see `sleeping` here.
-    if (call.sleeping) {
-        std::lock_guard<std::mutex> lock(mutex);
-        finishedCv.notify_all();
-    }
+    call.done.notify_one();
 }
 
 void Apartment::pumpUntil(const std::function<bool()>& ready)
@@ -145,7 +104,6 @@ bool Apartment::runOne(std::unique_lock<std::mutex>& lock)
         return false;
     auto call = queue.front();
     queue.pop_front();
-    --queued;
     lock.unlock();
     try {
         call->run();
@@ -153,14 +111,9 @@ bool Apartment::runOne(std::unique_lock<std::mutex>& lock)
         call->error = std::current_exception();
     }
     call->ran = true;
-    complete(*call);
     lock.lock();
+    complete(*call);
     return true;
-}
-
-void Apartment::spinForArrival()
-{
-    spinUntil([&] { return queued.load() != 0; });
 }
 
 void Apartment::threadMain()
@@ -168,11 +121,6 @@ void Apartment::threadMain()
     currentApartment = this;
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        if (queue.empty() && !stopping) {
-            lock.unlock();
-            spinForArrival();
-            lock.lock();
-        }
         threadWaiting = true;
         arrived.wait(lock, [&] { return !queue.empty() || stopping; });
         threadWaiting = false;
@@ -181,10 +129,7 @@ void Apartment::threadMain()
         runOne(lock);
     }
     // Calls still queued never run: their callers learn it at once.
-    auto dropped = std::move(queue);
-    queue.clear();
-    queued = 0;
-    lock.unlock();
-    for (auto& call : dropped)
+    for (auto& call : queue)
         complete(*call);
+    queue.clear();
 }

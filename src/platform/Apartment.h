@@ -11,7 +11,6 @@
 // worker never hangs on an apartment that has gone.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -54,27 +53,24 @@ public:
 private:
     struct Call {
         std::function<void()> run;
-        std::atomic<bool> finished{false};  // set by the apartment thread once `run` is over
-        std::atomic<bool> sleeping{false};  // the invoking thread blocks on `finishedCv`
-        bool ran = false;                   // written before `finished`, read after it
-        std::exception_ptr error;           // written before `finished`, read after it
+        std::condition_variable done;  // its invoking thread waits here, on `mutex`
+        bool finished = false;         // guarded by mutex; set once `run` is over or dropped
+        bool ran = false;              // written before `finished`, read after it
+        std::exception_ptr error;      // written before `finished`, read after it
     };
 
     void threadMain();
     // Runs the next queued call; false when there is none. Apartment thread, `lock` held on
     // entry and on return (released while the call runs).
     bool runOne(std::unique_lock<std::mutex>& lock);
-    void complete(Call& call);
-    // Apartment thread: spins briefly for a call to arrive before it would block, so that a
-    // stream of calls from one thread does not pay a sleep and a wake-up for each.
-    void spinForArrival();
-    static void waitFinished(Call& call, std::mutex& mutex, std::condition_variable& cv);
+    // Marks the call finished and wakes its invoking thread; `lock` is held.
+    static void complete(Call& call);
 
+    // Every wait here blocks on a condition variable: an idle apartment and a thread waiting
+    // for its call use no CPU.
     std::mutex mutex;
-    std::condition_variable arrived;     // the apartment thread waits here for calls and wakes
-    std::condition_variable finishedCv;  // invoking threads that stopped spinning wait here
+    std::condition_variable arrived;          // the apartment thread waits here for calls and wakes
     std::deque<std::shared_ptr<Call>> queue;  // guarded by mutex
-    std::atomic<size_t> queued{0};            // queue.size(), readable without the lock
     uint64_t wakes = 0;                       // guarded by mutex; counts wake() calls
     bool threadWaiting = false;               // guarded by mutex: the thread blocks on `arrived`
     bool stopping = false;                    // guarded by mutex
