@@ -28,7 +28,7 @@ CurlTransfer::~CurlTransfer()
         curl_easy_cleanup(easyHandle);
 }
 
-CURLcode CurlTransfer::perform(const std::function<bool()>& stopped)
+CURLcode CurlTransfer::perform(const std::function<bool()>& stopped, const std::function<void()>& roundDone)
 {
     if (curl_multi_add_handle(multiHandle, easyHandle) != CURLM_OK)
         return CURLE_FAILED_INIT;
@@ -40,6 +40,7 @@ CURLcode CurlTransfer::perform(const std::function<bool()>& stopped)
             result = CURLE_FAILED_INIT;
             break;
         }
+        roundDone();
         if (!running) {
             int queued = 0;
             CURLMsg* message = curl_multi_info_read(multiHandle, &queued);

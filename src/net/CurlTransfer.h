@@ -22,10 +22,12 @@ public:
     CURL* easy() { return easyHandle; }
 
     // Runs the transfer to its end on the calling thread; curl's callbacks run inside it.
-    // `stopped` is asked between rounds and after every wake-up; once it answers true the
-    // transfer is dropped and CURLE_ABORTED_BY_CALLBACK returned. Idle waits last at most
-    // kIdleWaitMs, so a stop that nobody announces with wakeup() is still seen that soon.
-    CURLcode perform(const std::function<bool()>& stopped);
+    // `roundDone` runs after every round of curl's work (everything the callbacks got since the
+    // last round came from that one step). `stopped` is asked between rounds and after every
+    // wake-up; once it answers true the transfer is dropped and CURLE_ABORTED_BY_CALLBACK
+    // returned. Idle waits last at most kIdleWaitMs, so a stop that nobody announces with
+    // wakeup() is still seen that soon.
+    CURLcode perform(const std::function<bool()>& stopped, const std::function<void()>& roundDone);
 
     // Any thread: makes a wait inside perform() return at once so that `stopped` is asked.
     void wakeup();

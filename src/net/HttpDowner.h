@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class CurlTransfer;
 
@@ -34,7 +35,8 @@ public:
     boost::signals2::signal<void(unsigned int)> onError;
     // The body begins: the final response has passed every header check.
     boost::signals2::signal<void()> onBodyStart;
-    // One block of body bytes. The bytes are valid only during the call: write or copy them.
+    // One block of body bytes: everything that arrived in one step of the transfer, at most
+    // kMaxBlock bytes. The bytes are valid only during the call: write or copy them.
     boost::signals2::signal<void(char*, unsigned long)> onData;
     // Bytes of the request header once written (once per request sent, redirects included),
     // and 0 after every body block.
@@ -89,6 +91,9 @@ public:
     // The owner makes sure no call races the destructor (the jobs clear their abort hook first).
     void closeHandles();
 
+    // The largest body block handed to onData.
+    static constexpr size_t kMaxBlock = 1024 * 1024;
+
 private:
     // curl callbacks; they run inside request() on the worker thread.
     static size_t headerCallback(char* data, size_t size, size_t count, void* self);
@@ -98,6 +103,8 @@ private:
     bool stopRequested() const;
     bool configure(CurlTransfer& transfer, const std::wstring& url, const std::wstring& objectName);
     bool finish(CURLcode result, CurlTransfer& transfer);
+    // Hands the gathered body bytes on as one block (onData, then onSent(0)).
+    void deliverBlock();
 
     // The checks of the final response, run once its headers are complete; false ends the
     // transfer before any body byte.
@@ -112,6 +119,10 @@ private:
     std::string headers;
     ResponseHeaders responseHeaders;
     std::unique_ptr<curl_slist, void (*)(curl_slist*)> headerList{nullptr, curl_slist_free_all};
+    // Body bytes of the current step, handed on as one block when the step ends or the block
+    // is full: curl delivers at most 16 KiB per callback, and a block per piece would cost a
+    // write, a flush and an event to the page for every 16 KiB.
+    std::vector<char> block;
     bool stepsDone = false;    // the response steps ran
     bool stepFailed = false;   // ... and one of them failed
     bool bodyStarted = false;  // onBodyStart was emitted

@@ -52,6 +52,19 @@ TEST(HttpDownerOrder, SuccessfulDownloadNotifiesInOrderAndDeliversTheBody)
     EXPECT_EQ(t.downer.contentType, "application/octet-stream");
 }
 
+TEST(HttpDownerOrder, BodyArrivesInBlocksOfAWholeStepUpToTheCap)
+{
+    FixtureServer server;
+    const std::string body = TempFolder::pattern(5 * 1024 * 1024 + 3);
+    server.on("/big", FixtureResponse::file(body));
+    Transfer t;
+    EXPECT_TRUE(t.run(server.url("/big")));
+    EXPECT_EQ(t.recorder.body, body);
+    // curl's 16 KiB pieces are gathered, never past the cap.
+    EXPECT_GT(t.recorder.largestBlock, 16u * 1024u);
+    EXPECT_LE(t.recorder.largestBlock, HttpDowner::kMaxBlock);
+}
+
 TEST(HttpDownerOrder, PartialContentReportsTheRangeBeforeTheName)
 {
     FixtureServer server;

@@ -7,6 +7,7 @@
 
 #include "net/HttpDowner.h"
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ struct TransferRecorder {
         downer.onData.connect([this](char* data, unsigned long size) {
             events.push_back("data");
             body.append(data, size);
+            largestBlock = std::max<size_t>(largestBlock, size);
             ++blocks;
         });
     }
@@ -54,4 +56,5 @@ struct TransferRecorder {
     std::string body;
     std::atomic<bool> bodyStarted{false};
     std::atomic<int> blocks{0};
+    size_t largestBlock = 0;
 };
