@@ -8,8 +8,11 @@ void DeliveryLock::acquire(Apartment& page)
         turnChanged.wait(lock, [&] { return serving == ticket; });
         return;
     }
+    pageTickets.insert(ticket);
     lock.unlock();
-    page.pumpUntil([&] { return isTurn(ticket); });
+    page.pumpUntil([&] { return isPageTurn(); });
+    lock.lock();
+    pageTickets.erase(serving);
 }
 
 void DeliveryLock::release(Apartment& page)
@@ -22,8 +25,8 @@ void DeliveryLock::release(Apartment& page)
     page.wake();
 }
 
-bool DeliveryLock::isTurn(uint64_t ticket)
+bool DeliveryLock::isPageTurn()
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return serving == ticket;
+    return pageTickets.count(serving) != 0;
 }

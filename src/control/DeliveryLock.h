@@ -6,6 +6,11 @@
 //  - The page's thread cannot simply block: the holder may be a worker waiting for the page's
 //    thread. It waits for its turn with Apartment::pumpUntil, so it keeps running the queued
 //    deliveries of the threads ahead of it meanwhile.
+//  - While it pumps, the page's thread may run another host thread's call whose handler sends
+//    too, and so wait for a second turn inside the first wait. The outer wait cannot go on
+//    before the inner one returns, so the page's tickets are one pool: whenever any of them is
+//    served, the innermost waiting send on the page's thread takes that turn, and the outer
+//    one later takes the turn of the ticket the inner one drew.
 //
 // Owned by the control; lives as long as it. Any thread.
 #pragma once
@@ -15,6 +20,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <set>
 
 class DeliveryLock {
 public:
@@ -24,10 +30,11 @@ public:
     void release(Apartment& page);
 
 private:
-    bool isTurn(uint64_t ticket);
+    bool isPageTurn();
 
     std::mutex mutex;
     std::condition_variable turnChanged;
-    uint64_t nextTicket = 0;  // guarded by mutex
-    uint64_t serving = 0;     // guarded by mutex
+    uint64_t nextTicket = 0;           // guarded by mutex
+    uint64_t serving = 0;              // guarded by mutex
+    std::set<uint64_t> pageTickets;    // guarded by mutex: drawn on the page's thread, not yet served
 };

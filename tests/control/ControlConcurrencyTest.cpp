@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <thread>
 
@@ -125,4 +127,45 @@ TEST(ControlConcurrency, SenderReplacedWhileThreadsSend)
         w.join();
     EXPECT_EQ(first.texts().size() + second.texts().size(), size_t(kThreads * kEvents));
     EXPECT_FALSE(second.texts().empty());
+}
+
+// Host threads of a pool call into one page at once while workers' events flow: the page's
+// thread, waiting for its send turn, runs another host thread's command, whose handler sends
+// too. Every call must come back and every event arrive once.
+TEST(ControlConcurrency, SeveralHostThreadsCallInWhileEventsFlow)
+{
+    constexpr int kWorkers = 3, kEvents = 3000, kHosts = 4, kCalls = 150;
+    PageHarness page;
+    std::atomic<int> hostsDone{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kWorkers; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < kEvents; ++i) {
+                Json::Value event = progressEvent(t, i);
+                TaskMgr::instance().sendEvent(event);
+            }
+        });
+    for (int h = 0; h < kHosts; ++h)
+        threads.emplace_back([&] {
+            for (int i = 0; i < kCalls; ++i)
+                page.post(R"({"name":"init","config":{"ThreadCount":1}})");  // answers load_complete
+            ++hostsDone;
+        });
+    // A deadlock leaves the threads blocked for good: report it instead of hanging the run.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (!page.waitFor("load_complete", kHosts * kCalls, 1) || hostsDone < kHosts) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::fprintf(stderr, "deadlock: %d of %d host threads returned\n", hostsDone.load(), kHosts);
+            std::abort();
+        }
+    }
+    for (auto& thread : threads)
+        thread.join();
+    const auto events = page.events();
+    EXPECT_EQ(events.size(), size_t(kWorkers * kEvents + kHosts * kCalls));
+    EXPECT_FALSE(page.overlapped.load());
+    std::map<int, int> counts;
+    for (int t = 0; t < kWorkers; ++t)
+        counts[t] = kEvents;
+    expectPerThreadOrder(events, counts);
 }
