@@ -68,9 +68,26 @@ constexpr const char* fields = "fields";
 constexpr const char* ext = "ext";
 constexpr const char* sizeSvr = "sizeSvr";
 constexpr const char* errors = "errors";
+// "init" and "load_complete".
+constexpr const char* config = "config";
+constexpr const char* browser = "browser";
+constexpr const char* version = "version";
 // A folder's success count is read back as "success" but written as "succes": pages read that.
 constexpr const char* successWritten = "succes";
 }  // namespace Member
+
+// Keys of the "config" object of "init".
+namespace Setting {
+constexpr const char* folder = "Folder";
+constexpr const char* logFile = "LogFile";
+constexpr const char* cookie = "Cookie";
+constexpr const char* debug = "Debug";
+constexpr const char* threadCount = "ThreadCount";
+constexpr const char* filePart = "FilePart";
+}  // namespace Setting
+
+// "browser" of "load_complete": the page's scripts take it for the platform they run on.
+constexpr const char* kBrowser = "ie32";
 
 // "code" of "down_error".
 enum ErrorCode : unsigned {

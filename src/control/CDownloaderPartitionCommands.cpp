@@ -24,16 +24,17 @@ void CDownloaderPartition::fillCommands()
 
 void CDownloaderPartition::onInit(Json::Value& message)
 {
-    const Json::Value config = message["config"];
+    namespace Setting = Protocol::Setting;
+    const Json::Value config = message[Protocol::Member::config];
     if (config.empty())
         return;
     // Everything is read first, so a member of the wrong type changes nothing.
-    const std::string folder = config.get("Folder", "").asString();
-    const std::string logFile = config.get("LogFile", "").asString();
-    const std::string cookie = config.get("Cookie", "").asString();
-    const bool debug = config.get("Debug", false).asBool();
-    const int threadCount = config.get("ThreadCount", 1).asInt();
-    const int filePart = config.get("FilePart", Protocol::kDefaultFilePart).asInt();
+    const std::string folder = config.get(Setting::folder, "").asString();
+    const std::string logFile = config.get(Setting::logFile, "").asString();
+    const std::string cookie = config.get(Setting::cookie, "").asString();
+    const bool debug = config.get(Setting::debug, false).asBool();
+    const int threadCount = config.get(Setting::threadCount, 1).asInt();
+    const int filePart = config.get(Setting::filePart, Protocol::kDefaultFilePart).asInt();
 
     Config& settings = Config::instance();
     settings.setCookie(cookie);
@@ -46,8 +47,8 @@ void CDownloaderPartition::onInit(Json::Value& message)
 
     Json::Value loaded;
     loaded[Protocol::Member::name] = Protocol::Event::loadComplete;
-    loaded["browser"] = "ie32";
-    loaded["version"] = toUtf8(kVersion);
+    loaded[Protocol::Member::browser] = Protocol::kBrowser;
+    loaded[Protocol::Member::version] = toUtf8(kVersion);
     sendJson(loaded);
 }
 
