@@ -32,7 +32,11 @@ public:
     // Writes the record's members into `task`, replacing members of the same names only.
     virtual void toJson(Json::Value& task);
 
-    int32_t kind = 0;  // 0 file task; a folder record sets 1
+    // Task kinds; the queue picks the job type by it.
+    static constexpr int32_t kFileKind = 0;
+    static constexpr int32_t kFolderKind = 1;
+
+    int32_t kind = kFileKind;
     bool complete = false;
     int32_t id = 0;
     int32_t idSvr = 0;                  // carried from the page, never sent back

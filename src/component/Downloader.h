@@ -58,7 +58,7 @@ public:
 
     // Fired once at the end of every run, with the job, on the worker thread.
     boost::signals2::signal<void(std::shared_ptr<Downloader>)> finished;
-    int32_t kind = 0;
+    int32_t kind = DownItem::kFileKind;
     std::shared_ptr<DownItem> item;
     std::shared_ptr<event_item> doneEvent;
 

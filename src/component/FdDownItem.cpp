@@ -10,7 +10,7 @@ namespace M = Protocol::Member;
 
 FdDownItem::FdDownItem()
 {
-    kind = 1;
+    kind = kFolderKind;
 }
 
 void FdDownItem::fromJson(const Json::Value& task)

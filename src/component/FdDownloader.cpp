@@ -12,7 +12,7 @@ namespace M = Protocol::Member;
 
 FdDownloader::FdDownloader() : connections(std::make_shared<ConnectionCache>())
 {
-    kind = 1;
+    kind = DownItem::kFolderKind;
 }
 
 FdDownloader::~FdDownloader() = default;

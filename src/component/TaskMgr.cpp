@@ -229,7 +229,7 @@ std::shared_ptr<Downloader> TaskMgr::acquireJob(int kind)
         }
     }
     std::shared_ptr<Downloader> job;
-    if (kind == 1)
+    if (kind == DownItem::kFolderKind)
         job = std::make_shared<FdDownloader>();
     else
         job = std::make_shared<Downloader>();
