@@ -117,7 +117,16 @@ bool HttpDowner::configure(CurlTransfer& curl, const std::wstring& url, const st
         ZLOG("创建请求失败，错误码：" << static_cast<int>(urlResult));
         return false;
     }
+    CURL* easy = curl.easy();
+    curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
+    setRequestHeaders(easy);
+    setConnectionOptions(easy);
+    setCallbacks(easy);
+    return true;
+}
 
+void HttpDowner::setRequestHeaders(CURL* easy)
+{
     // The block goes out line by line as given; curl's own Accept is left out unless the block
     // has one, so that only what the caller built (plus Host and User-Agent) is sent.
     bool hasAccept = false;
@@ -137,17 +146,24 @@ bool HttpDowner::configure(CurlTransfer& curl, const std::wstring& url, const st
     }
     if (!hasAccept)
         headerList.reset(curl_slist_append(headerList.release(), "Accept:"));
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList.get());
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Zelvorn");
+    const std::string method = toUtf8(verb);
+    if (method == "HEAD")
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    else if (!method.empty() && method != "GET")
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+}
 
-    CURL* easy = curl.easy();
-    curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
+void HttpDowner::setConnectionOptions(CURL* easy)
+{
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Zelvorn");
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList.get());
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    // Intranet servers with certificates of their own rely on https being accepted unchecked.
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
     if (stallSeconds > 0) {
@@ -161,11 +177,10 @@ bool HttpDowner::configure(CurlTransfer& curl, const std::wstring& url, const st
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
     if (connections && connections->handle())
         curl_easy_setopt(easy, CURLOPT_SHARE, connections->handle());
-    const std::string method = toUtf8(verb);
-    if (method == "HEAD")
-        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    else if (!method.empty() && method != "GET")
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+}
+
+void HttpDowner::setCallbacks(CURL* easy)
+{
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &HttpDowner::headerCallback);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &HttpDowner::writeCallback);
@@ -174,42 +189,54 @@ bool HttpDowner::configure(CurlTransfer& curl, const std::wstring& url, const st
     curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &HttpDowner::debugCallback);
     curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
     curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
-    return true;
 }
 
 bool HttpDowner::finish(CURLcode result, CurlTransfer& curl)
 {
-    if (stopRequested() || stepFailed)
+    if (stopRequested()) {
+        moveTo(Phase::stopped);
         return false;
-    if (!stepsDone && result == CURLE_OK)  // a complete response whose headers looked like a redirect
-        return responseSteps();
+    }
+    if (phase == Phase::failed)
+        return false;
+    if (awaitingResponse() && result == CURLE_OK && !responseSteps())  // its headers looked like a redirect
+        return false;
     if (result == CURLE_TOO_MANY_REDIRECTS) {
         long code = 0;
         curl_easy_getinfo(curl.easy(), CURLINFO_RESPONSE_CODE, &code);
         statusCode = static_cast<int>(code);
-        return false;
-    }
-    if (result == CURLE_OK)
+    } else if (result == CURLE_OK || (result == CURLE_PARTIAL_FILE && phase == Phase::receivingBody)) {
+        moveTo(Phase::finished);  // a body cut short included: the owner judges its length
         return true;
-    if (result == CURLE_PARTIAL_FILE && bodyStarted)  // the server closed early; the owner judges
-        return true;
-    if (isConnectFailure(result)) {
+    } else if (isConnectFailure(result)) {
         ZLOG("连接服务器错误" << static_cast<int>(result));
         lastError = 15;
     } else if (isRequestFailure(result)) {
         ZLOG("创建请求失败，错误码：" << static_cast<int>(result));
-    } else if (!stepsDone) {
+    } else if (awaitingResponse()) {
         ZLOG("发送HTTP请求头失败，错误码:" << static_cast<int>(result));
         onError(13);
     }
+    moveTo(Phase::failed);
     return false;
+}
+
+void HttpDowner::moveTo(Phase next)
+{
+    const bool allowed = (phase == Phase::connecting && next == Phase::awaitingHeaders) ||
+                         (phase == Phase::awaitingHeaders && (next == Phase::awaitingHeaders || next == Phase::receivingBody)) ||
+                         ((awaitingResponse() || phase == Phase::receivingBody) &&
+                          (next == Phase::finished || next == Phase::failed || next == Phase::stopped));
+    if (!allowed)
+        ZLOG("传输阶段转换无效：" << static_cast<int>(phase) << "->" << static_cast<int>(next));
+    phase = next;
 }
 
 size_t HttpDowner::headerCallback(char* data, size_t size, size_t count, void* self)
 {
     HttpDowner& owner = *static_cast<HttpDowner*>(self);
     const size_t bytes = size * count;
-    if (owner.stepsDone)  // trailers after a body
+    if (!owner.awaitingResponse())  // trailers after a body
         return bytes;
     if (!owner.responseHeaders.addLine(data, bytes))
         return bytes;
@@ -225,7 +252,7 @@ size_t HttpDowner::writeCallback(char* data, size_t size, size_t count, void* se
 {
     HttpDowner& owner = *static_cast<HttpDowner*>(self);
     const size_t bytes = size * count;
-    if (!owner.stepsDone && !owner.responseSteps())
+    if (owner.awaitingResponse() && !owner.responseSteps())
         return 0;
     if (owner.stopRequested())
         return 0;
@@ -257,15 +284,27 @@ void HttpDowner::deliverBlock()
 
 int HttpDowner::debugCallback(CURL*, curl_infotype type, char*, size_t size, void* self)
 {
-    if (type == CURLINFO_HEADER_OUT)
-        static_cast<HttpDowner*>(self)->onSent(static_cast<unsigned long>(size));
+    if (type == CURLINFO_HEADER_OUT) {
+        HttpDowner& owner = *static_cast<HttpDowner*>(self);
+        owner.moveTo(Phase::awaitingHeaders);
+        owner.onSent(static_cast<unsigned long>(size));
+    }
     return 0;
 }
 
 bool HttpDowner::responseSteps()
 {
-    stepsDone = true;
-    stepFailed = true;  // until every step has passed
+    if (!checksPass()) {
+        moveTo(stopRequested() ? Phase::stopped : Phase::failed);
+        return false;
+    }
+    moveTo(Phase::receivingBody);
+    onBodyStart();
+    return !stopRequested();
+}
+
+bool HttpDowner::checksPass()
+{
     if (stopRequested() || !statusStep())
         return false;
     if (stopRequested() || !contentLengthStep())
@@ -278,11 +317,6 @@ bool HttpDowner::responseSteps()
     if (stopRequested())
         return false;
     fileNameStep();
-    if (stopRequested())
-        return false;
-    stepFailed = false;
-    bodyStarted = true;
-    onBodyStart();
     return !stopRequested();
 }
 

@@ -95,20 +95,41 @@ public:
     static constexpr size_t kMaxBlock = 1024 * 1024;
 
 private:
+    // Where the request stands. Moves go forward only:
+    //   connecting -> awaitingHeaders (the request was written; again for each redirect)
+    //   awaitingHeaders -> receivingBody (the final response passed every check)
+    //   connecting, awaitingHeaders, receivingBody -> finished, failed or stopped (at the end)
+    enum class Phase {
+        connecting,       // resolving the name, connecting, TLS
+        awaitingHeaders,  // the request is out; the response's headers are awaited
+        receivingBody,    // onBodyStart was emitted; blocks follow
+        finished,         // the body was read to its end (or the server closed it early)
+        failed,           // a check or the transfer failed
+        stopped,          // a stop or closeHandles() ended it
+    };
+    // Moves to `next`; a move the list above does not allow is logged (and still made).
+    void moveTo(Phase next);
+    bool awaitingResponse() const { return phase == Phase::connecting || phase == Phase::awaitingHeaders; }
+
     // curl callbacks; they run inside request() on the worker thread.
     static size_t headerCallback(char* data, size_t size, size_t count, void* self);
     static size_t writeCallback(char* data, size_t size, size_t count, void* self);
     static int debugCallback(CURL* easy, curl_infotype type, char* data, size_t size, void* self);
 
     bool stopRequested() const;
+    // Sets up the request in named steps: the URL, then the three groups below.
     bool configure(CurlTransfer& transfer, const std::wstring& url, const std::wstring& objectName);
+    void setRequestHeaders(CURL* easy);
+    void setConnectionOptions(CURL* easy);
+    void setCallbacks(CURL* easy);
     bool finish(CURLcode result, CurlTransfer& transfer);
     // Hands the gathered body bytes on as one block (onData, then onSent(0)).
     void deliverBlock();
 
-    // The checks of the final response, run once its headers are complete; false ends the
-    // transfer before any body byte.
+    // The checks of the final response, run once its headers are complete: on success the body
+    // begins; false ends the transfer before any body byte.
     bool responseSteps();
+    bool checksPass();
     bool statusStep();
     bool contentLengthStep();
     void contentRangeStep();
@@ -123,9 +144,7 @@ private:
     // is full: curl delivers at most 16 KiB per callback, and a block per piece would cost a
     // write, a flush and an event to the page for every 16 KiB.
     std::vector<char> block;
-    bool stepsDone = false;    // the response steps ran
-    bool stepFailed = false;   // ... and one of them failed
-    bool bodyStarted = false;  // onBodyStart was emitted
+    Phase phase = Phase::connecting;
 
     std::mutex transferLock;              // guards `transfer`
     CurlTransfer* transfer = nullptr;     // the transfer request() runs, else null
