@@ -1,0 +1,116 @@
+#include "HostedControl.h"
+
+#include "HostSite.h"
+#include "platform/CreateByProgId.h"
+#include "platform/Registry.h"
+#include "platform/ScriptFunction.h"
+#include "support/Text.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const wchar_t* const kProgId = L"Dravik.DownloaderPartition";
+
+// Calls one member of the control by name, as a page's script does.
+HRESULT callByName(IDispatch& control, const wchar_t* name, DispatchKind kind, Variant argument)
+{
+    DISPID id = 0;
+    HRESULT hr = control.GetIDsOfNames(name, &id);
+    if (FAILED(hr))
+        return hr;
+    std::vector<Variant> args{std::move(argument)};
+    return control.Invoke(id, kind, args, nullptr);
+}
+
+void reportCreationFailure(HRESULT hr, const std::string& detail)
+{
+    const std::string progId = toUtf8(kProgId);
+    if (hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG)
+        std::fprintf(stderr, "zelvorn: %s is not registered; run: zelvorn register --user\n", progId.c_str());
+    else if (hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))
+        std::fprintf(stderr, "zelvorn: the module registered for %s cannot be loaded (%s); run: zelvorn register --user\n",
+                     progId.c_str(), detail.c_str());
+    else if (hr == HRESULT_FROM_WIN32(ERROR_BADDB))
+        std::fprintf(stderr, "zelvorn: a registry file is corrupt: %s or %s\n",
+                     Registry::hiveFile(Registry::Hive::User).c_str(), Registry::hiveFile(Registry::Hive::Machine).c_str());
+    else
+        std::fprintf(stderr, "zelvorn: %s could not be created (0x%08X)\n", progId.c_str(), static_cast<unsigned>(hr));
+}
+
+}  // namespace
+
+HostedControl::HostedControl(Token) : page(Apartment::create()) {}
+
+HostedControl::~HostedControl()
+{
+    page->invoke([this] {
+        queue = ComPtr<IDownloadQueue>();
+        control = ComPtr<IDispatch>();
+    });
+}
+
+std::shared_ptr<HostedControl> HostedControl::create(Listener listener)
+{
+    auto hosted = std::make_shared<HostedControl>(Token{});
+    HRESULT hr = E_FAIL;
+    std::string detail;
+    hosted->page->invoke([&] {
+        IDispatch* created = nullptr;
+        hr = createByProgId(kProgId, HostSite::create().get(), &created, &detail);
+        if (FAILED(hr))
+            return;
+        hosted->control = ComPtr<IDispatch>::adopt(created);
+        auto deliver = ScriptFunction::create([listener](const std::wstring& text) {
+            std::string event = toUtf8(text);
+            if (!event.empty() && event.back() == '\n')
+                event.pop_back();
+            listener(event);
+        });
+        hr = callByName(*created, L"recvMessage", DispatchKind::PropertyPut, Variant::fromFunction(deliver));
+        void* queue = nullptr;
+        if (SUCCEEDED(hr) && SUCCEEDED(created->QueryInterface(IID_IDownloadQueue, &queue)))
+            hosted->queue = ComPtr<IDownloadQueue>::adopt(static_cast<IDownloadQueue*>(queue));
+    });
+    if (FAILED(hr)) {
+        reportCreationFailure(hr, detail);
+        return nullptr;
+    }
+    return hosted;
+}
+
+void HostedControl::post(const std::string& command)
+{
+    const std::wstring text = fromUtf8(command);
+    page->invoke([&] { callByName(*control.get(), L"postMessage", DispatchKind::Method, Variant::fromText(text)); });
+}
+
+bool HostedControl::onPage(const std::function<void()>& call)
+{
+    return page->invoke(call);
+}
+
+void HostedControl::waitForQueueEnd()
+{
+    for (;;) {
+        bool busy = false;
+        page->invoke([&] {
+            if (queue)
+                queue->IsBusy(&busy);
+        });
+        if (!busy)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void HostedControl::stopQueue()
+{
+    page->invoke([this] {
+        if (queue)
+            queue->StopQueue();
+    });
+}

@@ -1,0 +1,54 @@
+// HostedControl: one control embedded the way a browser embeds it: created by its ProgID inside an
+// apartment of the host's own, handed a script function for its events through `recvMessage`, and
+// scripted by name (`postMessage`) as a page's script does. Beside that it holds the control's
+// IDownloadQueue, through which a host waits for the queue or stops it.
+//
+// Shared by the host that creates it and, for a stop, that host's signal thread; it lives until the
+// last of them lets it go, and then releases the control on its apartment. Every member may be
+// called from any thread. The listener runs on the apartment thread, one event at a time.
+#pragma once
+
+#include "platform/Apartment.h"
+#include "platform/Dispatch.h"
+#include "platform/DownloadQueue.h"
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+class HostedControl {
+    struct Token {};
+
+public:
+    // Far above any command a page sends (a folder of many thousand files), far below what would
+    // strain a host: the control's wide copy alone takes four times as much.
+    static constexpr size_t kMaxCommandBytes = 16 * 1024 * 1024;
+
+    // Receives each event as UTF-8 JSON text, without a line feed.
+    using Listener = std::function<void(const std::string& event)>;
+
+    // The control, ready for commands. Null when it cannot be created, after a message on standard
+    // error (for a missing registration the message names the command that fixes it).
+    static std::shared_ptr<HostedControl> create(Listener listener);
+
+    explicit HostedControl(Token);
+    ~HostedControl();
+    HostedControl(const HostedControl&) = delete;
+    HostedControl& operator=(const HostedControl&) = delete;
+
+    // One postMessage of `command` (UTF-8). Returns once the control has handled it: the events it
+    // answers with at once have reached the listener.
+    void post(const std::string& command);
+    // Runs `call` on the apartment thread, in order with the events; false when it did not run.
+    bool onPage(const std::function<void()>& call);
+    // Returns once no queue runs and every job has sent its last event.
+    void waitForQueueEnd();
+    // Stops the queue and every running job; does not wait.
+    void stopQueue();
+
+private:
+    std::shared_ptr<Apartment> page;  // set by create(), then read-only
+    ComPtr<IDispatch> control;        // apartment thread only
+    ComPtr<IDownloadQueue> queue;     // apartment thread only; null when the control has none
+};
