@@ -1,6 +1,7 @@
 """Runs a scenario's tools side by side: in every round each tool once, the order rotating so
 that no tool always follows the same one; before each run the output folder is new and the
-disks are synced, after it the outputs are checked against the sources and removed."""
+disks are synced, after it the outputs are checked against the sources and removed (a failed
+run's are kept, to look into)."""
 
 import os
 import re
@@ -30,11 +31,17 @@ def run_scenario(scenario, rounds, server, runs: Path):
                 pass
     result = Result(scenario, {t.name: [] for t in scenario.tools}, {t.name: [] for t in scenario.tools})
     tools = scenario.tools
+    removed = runs / "removed"
     try:
         for r in range(rounds):
             for tool in tools[r % len(tools):] + tools[:r % len(tools)]:
                 run_dir = runs / f"{scenario.key}-{re.sub('[^a-z0-9]+', '-', tool.name.lower())}"
                 sample, figures = run_once(scenario, tool, server, run_dir)
+                if scenario.many_files:
+                    removed.mkdir(exist_ok=True)
+                    run_dir.rename(removed / f"{run_dir.name}-{r}")
+                else:
+                    shutil.rmtree(run_dir)
                 result.samples[tool.name].append(sample)
                 result.figures[tool.name].append(figures)
                 print(f"  round {r + 1}  {tool.name:<24} wall {sample.wall:7.2f} s  cpu {sample.cpu:7.2f} s  "
@@ -42,6 +49,7 @@ def run_scenario(scenario, rounds, server, runs: Path):
     except Failure as failure:
         result.failure = f"{tool.name}: {failure}"
         print(f"\n*** {scenario.key}. {scenario.title} FAILED, {result.failure}\n", flush=True)
+    shutil.rmtree(removed, ignore_errors=True)
     return result
 
 
@@ -60,7 +68,6 @@ def run_once(scenario, tool, server, run_dir: Path):
     check_outputs(out, tool.outputs)
     figures.update({"requests": len(requests), "connections": len({r.connection for r in requests}),
                     "MiB sent": sum(r.body_bytes for r in requests) / MiB})
-    shutil.rmtree(run_dir)  # kept when the run failed, to look into
     return sample, figures
 
 
