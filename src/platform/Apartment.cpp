@@ -2,18 +2,23 @@
 
 namespace {
 
-thread_local Apartment* currentApartment = nullptr;
+// The owner of the apartment whose thread this is, kept in its core, which outlives the
+// thread's last call.
+thread_local std::weak_ptr<Apartment>* currentOwner = nullptr;
 
 }  // namespace
 
 std::shared_ptr<Apartment> Apartment::create()
 {
-    return std::make_shared<Apartment>(Token{});
+    auto apartment = std::make_shared<Apartment>(Token{});
+    std::lock_guard<std::mutex> lock(apartment->core->mutex);
+    apartment->core->owner = apartment;
+    return apartment;
 }
 
-Apartment::Apartment(Token)
+Apartment::Apartment(Token) : core(std::make_shared<Core>())
 {
-    thread = std::thread(&Apartment::threadMain, this);
+    thread = std::thread(&Apartment::threadMain, core);
     threadId = thread.get_id();
 }
 
@@ -24,7 +29,7 @@ Apartment::~Apartment()
 
 std::shared_ptr<Apartment> Apartment::current()
 {
-    return currentApartment ? currentApartment->shared_from_this() : nullptr;
+    return currentOwner ? currentOwner->lock() : nullptr;
 }
 
 bool Apartment::invoke(const std::function<void()>& run)
@@ -35,18 +40,34 @@ bool Apartment::invoke(const std::function<void()>& run)
     }
     auto call = std::make_shared<Call>();
     call->run = run;
+    call->waited = true;
     {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (stopping)
+        std::unique_lock<std::mutex> lock(core->mutex);
+        if (!core->enqueue(call))
             return false;
-        queue.push_back(call);
-        if (threadWaiting)
-            arrived.notify_one();
         call->done.wait(lock, [&] { return call->finished; });
     }
     if (call->error)
         std::rethrow_exception(call->error);
     return call->ran;
+}
+
+bool Apartment::post(std::function<void()> run)
+{
+    auto call = std::make_shared<Call>();
+    call->run = std::move(run);
+    std::lock_guard<std::mutex> lock(core->mutex);
+    return core->enqueue(call);
+}
+
+bool Apartment::Core::enqueue(const std::shared_ptr<Call>& call)
+{
+    if (stopping)
+        return false;
+    queue.push_back(call);
+    if (threadWaiting)
+        arrived.notify_one();
+    return true;
 }
 
 void Apartment::complete(Call& call)
@@ -57,38 +78,40 @@ void Apartment::complete(Call& call)
 
 void Apartment::pumpUntil(const std::function<bool()>& ready)
 {
-    std::unique_lock<std::mutex> lock(mutex);
+    // A call run here may drop the apartment's last reference: only the core is used.
+    const std::shared_ptr<Core> core = this->core;
+    std::unique_lock<std::mutex> lock(core->mutex);
     for (;;) {
-        const uint64_t seen = wakes;
+        const uint64_t seen = core->wakes;
         lock.unlock();
         if (ready())
             return;
         lock.lock();
-        if (runOne(lock))
+        if (core->runOne(lock))
             continue;
         // After stop() no call runs here any more, but wake() still ends the wait.
-        threadWaiting = true;
-        arrived.wait(lock, [&] { return wakes != seen || (!queue.empty() && !stopping); });
-        threadWaiting = false;
+        core->threadWaiting = true;
+        core->arrived.wait(lock, [&] { return core->wakes != seen || (!core->queue.empty() && !core->stopping); });
+        core->threadWaiting = false;
     }
 }
 
 void Apartment::wake()
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    ++wakes;
-    if (threadWaiting)
-        arrived.notify_all();
+    std::lock_guard<std::mutex> lock(core->mutex);
+    ++core->wakes;
+    if (core->threadWaiting)
+        core->arrived.notify_all();
 }
 
 void Apartment::stop()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (stopping)
-            return;
-        stopping = true;
-        arrived.notify_all();
+        std::lock_guard<std::mutex> lock(core->mutex);
+        if (!core->stopping) {
+            core->stopping = true;
+            core->arrived.notify_all();
+        }
     }
     if (!thread.joinable())
         return;
@@ -98,7 +121,7 @@ void Apartment::stop()
         thread.join();
 }
 
-bool Apartment::runOne(std::unique_lock<std::mutex>& lock)
+bool Apartment::Core::runOne(std::unique_lock<std::mutex>& lock)
 {
     if (queue.empty() || stopping)
         return false;
@@ -108,28 +131,35 @@ bool Apartment::runOne(std::unique_lock<std::mutex>& lock)
     try {
         call->run();
     } catch (...) {
-        call->error = std::current_exception();
+        if (call->waited)
+            call->error = std::current_exception();
     }
     call->ran = true;
+    // A posted call's captures go here, on this thread and without the lock: they may hold the
+    // apartment's last reference.
+    if (!call->waited)
+        call->run = nullptr;
     lock.lock();
     complete(*call);
     return true;
 }
 
-void Apartment::threadMain()
+void Apartment::threadMain(std::shared_ptr<Core> core)
 {
-    currentApartment = this;
-    std::unique_lock<std::mutex> lock(mutex);
+    currentOwner = &core->owner;
+    std::unique_lock<std::mutex> lock(core->mutex);
     for (;;) {
-        threadWaiting = true;
-        arrived.wait(lock, [&] { return !queue.empty() || stopping; });
-        threadWaiting = false;
-        if (stopping)
+        core->threadWaiting = true;
+        core->arrived.wait(lock, [&] { return !core->queue.empty() || core->stopping; });
+        core->threadWaiting = false;
+        if (core->stopping)
             break;
-        runOne(lock);
+        core->runOne(lock);
     }
     // Calls still queued never run: their callers learn it at once.
-    for (auto& call : queue)
+    for (auto& call : core->queue)
         complete(*call);
-    queue.clear();
+    auto dropped = std::move(core->queue);
+    lock.unlock();
+    currentOwner = nullptr;
 }

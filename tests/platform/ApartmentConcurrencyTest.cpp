@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -107,4 +109,60 @@ TEST(ApartmentConcurrency, StoppedApartmentFailsCallsAtOnce)
     blocker.join();
     EXPECT_EQ(failed.load(), 1);
     EXPECT_FALSE(page->invoke([] {}));
+}
+
+TEST(ApartmentConcurrency, PostedCallsQueueBehindOthersWithoutWaiting)
+{
+    auto page = Apartment::create();
+    std::vector<int> seen;  // the apartment's thread only
+    std::mutex gate;
+    std::unique_lock<std::mutex> held(gate);
+    ASSERT_TRUE(page->post([&] { std::lock_guard<std::mutex> wait(gate); }));  // occupies the thread
+    for (int i = 0; i < 50; ++i)
+        ASSERT_TRUE(page->post([&, i] {
+            seen.push_back(i);
+            if (i == 0)  // posted on its own thread: runs after the calls already queued
+                page->post([&] { seen.push_back(100); });
+        }));
+    held.unlock();  // every post above returned while the thread was still busy
+    page->invoke([] {});
+    page->invoke([] {});
+    ASSERT_EQ(seen.size(), 51u);
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(seen[i], i);
+    EXPECT_EQ(seen[50], 100);
+    page->post([] { throw std::runtime_error("nobody waits for this"); });
+    EXPECT_TRUE(page->invoke([] {}));  // a posted call's failure does not end the apartment
+    page->stop();
+    EXPECT_FALSE(page->post([] {}));
+}
+
+// A host ends an apartment from inside one of its calls, even from a call run while the thread
+// pumps, and lets go of it there: the thread ends by itself, nothing is left behind.
+TEST(ApartmentConcurrency, StoppedAndReleasedFromInsideItsOwnCalls)
+{
+    for (bool nested : {false, true}) {
+        auto page = Apartment::create();
+        std::weak_ptr<Apartment> watch = page;
+        std::atomic<bool> released{false};
+        auto end = [&released, page]() mutable {
+            page->stop();
+            page.reset();
+            released = true;
+        };
+        if (nested) {
+            std::shared_ptr<Apartment> waiter = page;
+            page->post([waiter, &released]() mutable {
+                Apartment* self = waiter.get();
+                waiter.reset();  // the posted `end` below now holds the last reference
+                self->pumpUntil([&] { return released.load(); });
+            });
+        }
+        page->post(std::move(end));
+        page.reset();
+        for (int i = 0; i < 500 && !watch.expired(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(watch.expired()) << (nested ? "nested" : "plain");
+        EXPECT_TRUE(released.load());
+    }
 }
