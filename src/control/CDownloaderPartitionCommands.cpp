@@ -10,6 +10,9 @@
 #include "support/Text.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 void CDownloaderPartition::fillCommands()
 {
@@ -54,10 +57,33 @@ void CDownloaderPartition::onInit(Json::Value& message)
 
 void CDownloaderPartition::onOpenFolder(Json::Value&)
 {
-    std::wstring chosen;
-    if (!FolderPicker::current()->pick(L"选择文件夹", chosen))
-        return;
-    Config::instance().setFolder(chosen);
+    // The dialog runs on a thread of its own while this thread pumps, as a modal dialog's loop
+    // does: events and the page's other calls go on while it is open.
+    struct Answer {
+        std::mutex lock;
+        bool given = false;  // guarded by lock
+        FolderPicker::Choice choice;  // written before `given`, read after it
+    };
+    auto answer = std::make_shared<Answer>();
+    std::thread dialog([picker = FolderPicker::current(), answer, page = m_apartment] {
+        FolderPicker::Choice choice = picker->pick(L"选择文件夹");
+        {
+            std::lock_guard<std::mutex> lock(answer->lock);
+            answer->choice = std::move(choice);
+            answer->given = true;
+        }
+        page->wake();
+    });
+    m_apartment->pumpUntil([&] {
+        std::lock_guard<std::mutex> lock(answer->lock);
+        return answer->given;
+    });
+    dialog.join();
+    const FolderPicker::Choice& choice = answer->choice;
+    if (choice.outcome == FolderPicker::Choice::Outcome::unavailable)
+        ZLOG("无法显示选择文件夹对话框：" << choice.reason);
+    if (choice.outcome == FolderPicker::Choice::Outcome::chosen)
+        Config::instance().setFolder(choice.path);
 }
 
 void CDownloaderPartition::onAddFile(Json::Value& message)

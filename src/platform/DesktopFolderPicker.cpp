@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <vector>
 
 extern char** environ;
@@ -60,8 +61,16 @@ Outcome runDialog(const std::vector<std::string>& args, std::string& chosen)
 
 }  // namespace
 
-bool DesktopFolderPicker::pick(const std::wstring& title, std::wstring& path)
+FolderPicker::Choice DesktopFolderPicker::pick(const std::wstring& title)
 {
+    Choice choice;
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!x11 || !*x11) && (!wayland || !*wayland)) {
+        choice.outcome = Choice::Outcome::unavailable;
+        choice.reason = "no desktop: neither DISPLAY nor WAYLAND_DISPLAY is set";
+        return choice;
+    }
     const std::string caption = toUtf8(title);
     const std::vector<std::vector<std::string>> dialogs = {
         {"zenity", "--file-selection", "--directory", "--title=" + caption},
@@ -71,13 +80,16 @@ bool DesktopFolderPicker::pick(const std::wstring& title, std::wstring& path)
         std::string chosen;
         switch (runDialog(dialog, chosen)) {
         case Outcome::chosen:
-            path = fromUtf8(chosen);
-            return true;
+            choice.outcome = Choice::Outcome::chosen;
+            choice.path = fromUtf8(chosen);
+            return choice;
         case Outcome::cancelled:
-            return false;
+            return choice;
         case Outcome::missing:
             break;
         }
     }
-    return false;
+    choice.outcome = Choice::Outcome::unavailable;
+    choice.reason = "no folder dialog: neither zenity nor kdialog is installed";
+    return choice;
 }

@@ -1,10 +1,11 @@
 // DesktopFolderPicker: the desktop's folder dialog, zenity or else kdialog, run as a child
-// process. Neither installed, no display, or the user cancelling all count as a cancel.
+// process. Without a display, or with neither program installed, no dialog can be shown; the
+// user closing the dialog, or a program that fails, counts as a cancel.
 #pragma once
 
 #include "platform/FolderPicker.h"
 
 class DesktopFolderPicker : public FolderPicker {
 public:
-    bool pick(const std::wstring& title, std::wstring& path) override;
+    Choice pick(const std::wstring& title) override;
 };

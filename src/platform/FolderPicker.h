@@ -1,8 +1,9 @@
 // FolderPicker: asks the user to choose a folder ("open_folder"). By default the desktop's own
 // dialog (DesktopFolderPicker); hosts and tests may install another.
 //
-// pick() runs on the page's thread and blocks it while the dialog is open, as a modal dialog
-// does. install() and current() may be called from any thread.
+// pick() runs on a thread of its own and blocks it while the dialog is open, while the page's
+// thread keeps pumping, as a modal dialog's loop does. install() and current() may be called
+// from any thread; a picker is shared by whoever holds it.
 #pragma once
 
 #include <memory>
@@ -10,10 +11,15 @@
 
 class FolderPicker {
 public:
+    struct Choice {
+        enum class Outcome { chosen, cancelled, unavailable };
+        Outcome outcome = Outcome::cancelled;
+        std::wstring path;   // chosen: the file-system path
+        std::string reason;  // unavailable: why no dialog could be shown
+    };
+
     virtual ~FolderPicker() = default;
-    // True with the chosen file-system path in `path`; false when the user cancelled or no
-    // dialog could be shown.
-    virtual bool pick(const std::wstring& title, std::wstring& path) = 0;
+    virtual Choice pick(const std::wstring& title) = 0;
 
     // The picker "open_folder" uses: the installed one, else the desktop's.
     static std::shared_ptr<FolderPicker> current();

@@ -12,7 +12,10 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -338,16 +341,51 @@ namespace {
 class ScriptedPicker : public FolderPicker {
 public:
     explicit ScriptedPicker(std::wstring answer) : answer(std::move(answer)) {}
-    bool pick(const std::wstring& title, std::wstring& path) override
+    Choice pick(const std::wstring& title) override
     {
         asked = title;
-        if (answer.empty())
-            return false;
-        path = answer;
-        return true;
+        Choice choice;
+        if (!answer.empty()) {
+            choice.outcome = Choice::Outcome::chosen;
+            choice.path = answer;
+        }
+        return choice;
     }
     std::wstring answer;
     std::wstring asked;
+};
+
+// A dialog that stays open until the test closes it.
+class HeldPicker : public FolderPicker {
+public:
+    Choice pick(const std::wstring&) override
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        open = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return !answer.empty(); });
+        Choice choice;
+        choice.outcome = Choice::Outcome::chosen;
+        choice.path = answer;
+        return choice;
+    }
+    void waitUntilOpen()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return open; });
+    }
+    void close(const std::wstring& chosen)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        answer = chosen;
+        changed.notify_all();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = false;    // guarded by mutex
+    std::wstring answer;  // guarded by mutex
 };
 
 }  // namespace
@@ -364,4 +402,44 @@ TEST_F(QueueTest, OpenFolderSetsTheDownloadFolderOrKeepsItOnCancel)
     EXPECT_EQ(Config::instance().folder(), L"/srv/下载");
     FolderPicker::install(nullptr);
     EXPECT_TRUE(page.texts().empty());  // the chosen folder is not reported
+}
+
+TEST_F(QueueTest, TheFolderDialogKeepsEventsAndCommandsFlowing)
+{
+    auto picker = std::make_shared<HeldPicker>();
+    FolderPicker::install(picker);
+    std::thread host([&] { page.post(R"({"name":"open_folder"})"); });  // returns when it closes
+    picker->waitUntilOpen();
+    std::thread worker([] {
+        Json::Value event;
+        event["name"] = "down_process";
+        event["id"] = 7;
+        TaskMgr::instance().sendEvent(event);  // returns once the page has handled it
+    });
+    worker.join();
+    page.post(R"({"name":"init","config":{"Folder":"/srv/typed"}})");
+    EXPECT_EQ(trace(page.events()), (std::vector<std::string>{"down_process#7", "load_complete"}));
+    EXPECT_EQ(Config::instance().folder(), L"/srv/typed");
+    picker->close(L"/srv/picked");
+    host.join();
+    EXPECT_EQ(Config::instance().folder(), L"/srv/picked");
+    FolderPicker::install(nullptr);
+}
+
+TEST_F(QueueTest, WithoutADesktopOpenFolderKeepsTheFolderAndLogsWhy)
+{
+    const std::string log = path("zelvorn.log");
+    page.post(R"({"name":"init","config":{"Folder":"/srv/kept","Debug":true,"LogFile":")" + log + R"("}})");
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    page.post(R"({"name":"open_folder"})");
+    setenv("DISPLAY", ":99", 1);
+    const std::string searchPath = getenv("PATH");
+    setenv("PATH", dir.path().c_str(), 1);  // no dialog program here
+    page.post(R"({"name":"open_folder"})");
+    setenv("PATH", searchPath.c_str(), 1);
+    EXPECT_EQ(Config::instance().folder(), L"/srv/kept");
+    const std::string written = TempFolder::readFile(log);
+    EXPECT_NE(written.find("neither DISPLAY nor WAYLAND_DISPLAY"), std::string::npos) << written;
+    EXPECT_NE(written.find("neither zenity nor kdialog"), std::string::npos) << written;
 }
