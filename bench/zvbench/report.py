@@ -86,8 +86,8 @@ nginx on 127.0.0.1 serves the files; every output was checked by SHA-256 against
 
 Medians over the rounds of each whole job: wall time, CPU time (user + system, children
 included) and peak RSS (summed over the processes when a tool runs several at once). The ratios
-are Zelvorn's figure divided by the tool's (for the memory scenario, the 4 GiB run's divided by
-the 1 GiB run's): below 1 Zelvorn took less.
+are Zelvorn's figure divided by the tool's (in the memory scenario, Zelvorn's on the 4 GiB file
+divided by each other run's): below 1 Zelvorn took less.
 
 {markdown_table(head, body)}
 
@@ -109,7 +109,7 @@ def plot(results, path):
     labels, bars = [], []
     for result, name, _, ratios in rows(results):
         if ratios:
-            labels.append(f"{result.scenario.key}. {name}")
+            labels.append(f"{result.scenario.key}. {result.scenario.tools[0].name} ÷ {name}")
             bars.append(ratios)
     fig, ax = plt.subplots(figsize=(max(8, len(labels) * 0.9), 5))
     width = 0.27
@@ -121,8 +121,8 @@ def plot(results, path):
     ax.yaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:g}"))
     ax.yaxis.set_minor_formatter(NullFormatter())
     ax.set_xticks(range(len(labels)), labels, rotation=30, ha="right", fontsize=8)
-    ax.set_ylabel("Zelvorn ÷ tool (log scale; below 1: Zelvorn took less)")
-    ax.set_title("Zelvorn stdio against its peers: ratios of the medians")
+    ax.set_ylabel("ratio of the medians (log scale; below 1: the first took less)")
+    ax.set_title("zelvorn stdio against its peers: wall, CPU and peak RSS of the whole job")
     ax.legend()
     fig.tight_layout()
     fig.savefig(path, dpi=110)
