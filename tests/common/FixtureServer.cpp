@@ -259,6 +259,12 @@ template <class Stream> bool FixtureServer::respond(Stream& stream, const Fixtur
         }
         if (body.size() == response.body.size())
             asio::write(stream, asio::buffer(std::string("0\r\n\r\n")), error);
+    } else if (response.drip.count() > 0) {
+        for (size_t at = 0; at < body.size() && !error; ++at) {
+            if (!sleepUnlessStopped(response.drip))
+                return false;
+            asio::write(stream, asio::buffer(body.data() + at, 1), error);
+        }
     } else if (response.paused && response.pauseAfter < body.size()) {
         asio::write(stream, asio::buffer(body.data(), response.pauseAfter), error);
         response.paused();
@@ -271,6 +277,12 @@ template <class Stream> bool FixtureServer::respond(Stream& stream, const Fixtur
     // A connection whose body falls short of its Content-Length cannot carry another answer.
     const bool declaredAll = response.declaredLength < 0 || response.declaredLength == int64_t(body.size());
     return !error && body.size() == response.body.size() && declaredAll;
+}
+
+bool FixtureServer::sleepUnlessStopped(std::chrono::milliseconds interval)
+{
+    std::unique_lock<std::mutex> guard(lock);
+    return !stopped.wait_for(guard, interval, [this] { return stopping; });
 }
 
 void FixtureServer::stallUntilStopped()

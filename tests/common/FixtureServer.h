@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -41,6 +42,7 @@ struct FixtureResponse {
     size_t cutAfter = std::string::npos;  // close the connection after this many body bytes
     bool resetOnCut = false;       // ... abortively: the client sees a reset, not an end of file
     Stall stall = Stall::none;     // go silent (until the server stops) at that point
+    std::chrono::milliseconds drip{0};     // send the body one byte per this interval
     size_t pauseAfter = std::string::npos;  // after this many body bytes, call `paused` ...
     std::function<void()> paused;           // ... on the connection thread, then send the rest
     bool noAnswer = false;         // close the connection without a byte of response
@@ -93,6 +95,8 @@ private:
     template <class Stream> bool respond(Stream& stream, const FixtureResponse& response);
     // Blocks until the server stops.
     void stallUntilStopped();
+    // Waits `interval`; false when the server stopped meanwhile.
+    bool sleepUnlessStopped(std::chrono::milliseconds interval);
     Handler handlerFor(const std::string& target) const;
 
     const Mode mode;

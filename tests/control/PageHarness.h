@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -47,13 +48,7 @@ public:
     bool waitFor(const std::string& name, size_t count = 1, int seconds = 30)
     {
         std::unique_lock<std::mutex> lock(mutex);
-        return arrived.wait_for(lock, std::chrono::seconds(seconds), [&] {
-            size_t seen = 0;
-            for (const auto& text : received)
-                if (text.find("\"name\":\"" + name + "\"") != std::string::npos)
-                    ++seen;
-            return seen >= count;
-        });
+        return arrived.wait_for(lock, std::chrono::seconds(seconds), [&] { return counts[name] >= count; });
     }
 
     // Forgets the events received so far.
@@ -61,6 +56,7 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex);
         received.clear();
+        counts.clear();
     }
 
     std::vector<std::string> texts()
@@ -118,6 +114,7 @@ private:
         {
             std::lock_guard<std::mutex> lock(mutex);
             received.push_back(utf8);
+            ++counts[nameOf(utf8)];
             arrived.notify_all();
         }
         if (onEvent) {
@@ -127,11 +124,23 @@ private:
         }
     }
 
+    // The "name" of an event text, read without parsing it: the writer puts it as "name":"...".
+    static std::string nameOf(const std::string& text)
+    {
+        static const std::string key = "\"name\":\"";
+        const size_t at = text.find(key);
+        if (at == std::string::npos)
+            return std::string();
+        const size_t from = at + key.size();
+        return text.substr(from, text.find('"', from) - from);
+    }
+
     std::function<void(const Json::Value& event)> onEvent;  // page's thread only
     std::thread::id pageThread;
     int depth = 0;  // page's thread only: nested deliveries
     std::atomic<int> inside{0};
     std::mutex mutex;
     std::condition_variable arrived;
-    std::vector<std::string> received;  // guarded by mutex
+    std::vector<std::string> received;           // guarded by mutex
+    std::map<std::string, size_t> counts;        // guarded by mutex: events received per name
 };
