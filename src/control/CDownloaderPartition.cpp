@@ -9,8 +9,6 @@
 #include "support/JsonText.h"
 #include "support/Text.h"
 
-#include <boost/bind/bind.hpp>
-
 HRESULT CDownloaderPartition::create(CDownloaderPartition** out)
 {
     if (!out)
@@ -30,8 +28,8 @@ CDownloaderPartition::~CDownloaderPartition()
 {
     // The table's own reference keeps the control alive while registered, so this only
     // clears a registration that was already revoked.
-    if (m_gitCookie)
-        InterfaceTable::instance().revoke(m_gitCookie);
+    if (const InterfaceTable::Cookie cookie = m_gitCookie.exchange(0))
+        InterfaceTable::instance().revoke(cookie);
 }
 
 HRESULT CDownloaderPartition::construct()
@@ -39,13 +37,17 @@ HRESULT CDownloaderPartition::construct()
     fillCommands();
     DownloaderPartitionProxy::registerFactory();
     m_apartment = Apartment::current();
+    InterfaceTable::Cookie cookie = 0;
     HRESULT hr = InterfaceTable::instance().registerInterface(static_cast<IDownloaderPartition*>(this),
-                                                              IID_IDownloaderPartition, &m_gitCookie);
+                                                              IID_IDownloaderPartition, &cookie);
     if (FAILED(hr))
         return hr;
+    m_gitCookie = cookie;
     // Only a control that will exist becomes the event sender: a failed creation must not
-    // leave the queue sending to a deleted object.
-    TaskMgr::instance().setSender(boost::bind(&CDownloaderPartition::sendJson, this, boost::placeholders::_1));
+    // leave the queue sending to a deleted object. The sender holds a reference, so a page
+    // that unloads never leaves it pointing at a freed control.
+    TaskMgr::instance().setSender(
+        [self = ComPtr<CDownloaderPartition>(this)](Json::Value& event) { self->sendJson(event); });
     return S_OK;
 }
 
@@ -66,6 +68,11 @@ HRESULT CDownloaderPartition::QueryInterface(const GUID& iid, void** out)
     if (iid == IID_IObjectWithSite) {
         AddRef();
         *out = static_cast<IObjectWithSite*>(this);
+        return S_OK;
+    }
+    if (iid == IID_IOleObject) {
+        AddRef();
+        *out = static_cast<IOleObject*>(this);
         return S_OK;
     }
     if (iid == IID_IDownloadQueue) {
@@ -113,6 +120,9 @@ HRESULT CDownloaderPartition::postMessage(const std::wstring& text)
 {
     if (text.size() < 4)
         return S_OK;
+    // A call the page's thread runs while this command waits (a dialog, a send turn) may be the
+    // host letting go of the control: it stays alive until the command is over.
+    const ComPtr<CDownloaderPartition> self(this);
     const std::string utf8 = toUtf8(text);
     Json::Value message;
     if (!parseJson(utf8, message) || !message.isObject()) {
@@ -147,6 +157,8 @@ HRESULT CDownloaderPartition::FireRecvMessage(const std::wstring& json)
 
 void CDownloaderPartition::sendJson(Json::Value& event)
 {
+    if (!m_gitCookie.load())
+        return;  // the page has unloaded
     // Inside a callback the page's thread already has the turn of the delivery it is running.
     const bool nested = m_apartment->isCurrent() && m_deliveryDepth > 0;
     struct Turn {
@@ -165,8 +177,12 @@ void CDownloaderPartition::sendJson(Json::Value& event)
     Turn turn{nested ? nullptr : &m_sendLock, *m_apartment};
 
     void* raw = nullptr;
-    if (FAILED(InterfaceTable::instance().getInterface(m_gitCookie, IID_IDownloaderPartition, &raw))) {
-        messageBox(L"从全局GIT中获取指针失败", L"sendJson");
+    const InterfaceTable::Cookie cookie = m_gitCookie.load();
+    if (!cookie)
+        return;  // the page unloaded while this send waited for its turn
+    if (FAILED(InterfaceTable::instance().getInterface(cookie, IID_IDownloaderPartition, &raw))) {
+        if (m_gitCookie.load())
+            messageBox(L"从全局GIT中获取指针失败", L"sendJson");
         return;
     }
     auto target = ComPtr<IDownloaderPartition>::adopt(static_cast<IDownloaderPartition*>(raw));

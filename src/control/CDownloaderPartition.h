@@ -3,10 +3,11 @@
 // Lives in the apartment (the page's thread) that created it. Every scripting member runs on
 // that thread; sendJson() may be called from any thread and carries the event to the page's
 // thread. Construction installs the control as the task queue's event sender and registers it
-// in the interface table; that registration holds a reference, so the control stays alive, and
-// stays the target of the event sender, until it is revoked (normally: until the process ends).
-// Hosts reach it through IObjectSafety, IObjectWithSite and IDownloadQueue too, on the same
-// thread.
+// in the interface table; each holds a reference. The registration lasts until the page
+// unloads (IOleObject::Close), the sender until a control created later replaces it, so a
+// control lives while its page does and while jobs may still send to it, and no longer.
+// Hosts reach it through IObjectSafety, IObjectWithSite, IOleObject and IDownloadQueue too,
+// on the same thread.
 #pragma once
 
 #include "control/DeliveryLock.h"
@@ -16,10 +17,12 @@
 #include "platform/InterfaceTable.h"
 #include "platform/ObjectSafety.h"
 #include "platform/ObjectWithSite.h"
+#include "platform/OleObject.h"
 #include "platform/RefCounted.h"
 
 #include <json/value.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -28,6 +31,7 @@
 class CDownloaderPartition : public IDownloaderPartition,
                              public IObjectSafety,
                              public IObjectWithSite,
+                             public IOleObject,
                              public IDownloadQueue {
 public:
     using CommandHandler = std::function<void(Json::Value& message)>;
@@ -55,11 +59,15 @@ public:
     HRESULT SetSite(IUnknown* site) override;
     HRESULT GetSite(const GUID& iid, void** out) override;
 
+    // Drops the page's callback and site and leaves the interface table; later events are
+    // dropped. Running downloads go on.
+    HRESULT Close() override;
+
     HRESULT IsBusy(bool* busy) override;
     HRESULT StopQueue() override;
 
     // Sends one event object to the page; any thread. Returns when the page has handled it
-    // (or the event was dropped: no callback, or the page's apartment has ended).
+    // (or the event was dropped: no callback, the page has unloaded, or its apartment has ended).
     void sendJson(Json::Value& event);
 
 protected:
@@ -81,7 +89,8 @@ protected:
 
 private:
     ComPtr<ScriptFunction> m_recvMessage;              // page's thread only
-    InterfaceTable::Cookie m_gitCookie = 0;            // written once by construct()
+    // Written by construct(), cleared once by Close() or the destructor; read by any sender.
+    std::atomic<InterfaceTable::Cookie> m_gitCookie{0};
     std::map<std::string, CommandHandler> m_commands;  // filled at construction, then read-only
     DeliveryLock m_sendLock;
     std::shared_ptr<Apartment> m_apartment;            // written once by construct()

@@ -1,4 +1,5 @@
-// The control's host-facing interfaces: IObjectSafety, IObjectWithSite and IDownloadQueue.
+// The control's host-facing interfaces: IObjectSafety, IObjectWithSite, IOleObject and
+// IDownloadQueue.
 #include "control/CDownloaderPartition.h"
 
 #include "component/TaskMgr.h"
@@ -46,6 +47,15 @@ HRESULT CDownloaderPartition::GetSite(const GUID& iid, void** out)
     if (!m_site)
         return E_FAIL;
     return m_site->QueryInterface(iid, out);
+}
+
+HRESULT CDownloaderPartition::Close()
+{
+    m_recvMessage = ComPtr<ScriptFunction>();
+    m_site = ComPtr<IUnknown>();
+    if (const InterfaceTable::Cookie cookie = m_gitCookie.exchange(0))
+        InterfaceTable::instance().revoke(cookie);
+    return S_OK;
 }
 
 HRESULT CDownloaderPartition::IsBusy(bool* busy)

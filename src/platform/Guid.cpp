@@ -1,6 +1,7 @@
 #include "platform/Guid.h"
 
 #include "platform/DownloadQueue.h"
+#include "platform/OleObject.h"
 
 #include <cstdio>
 #include <cstring>
@@ -44,3 +45,4 @@ bool guidFromString(const std::wstring& text, GUID& guid)
     return true;
 }
 const GUID IID_IDownloadQueue = {0x22516212, 0xB171, 0x4FC9, {0x86, 0xED, 0x09, 0x71, 0x30, 0x4F, 0xE3, 0x33}};
+const GUID IID_IOleObject = {0x00000112, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};

@@ -169,3 +169,51 @@ TEST(ControlConcurrency, SeveralHostThreadsCallInWhileEventsFlow)
         counts[t] = kEvents;
     expectPerThreadOrder(events, counts);
 }
+
+// Pages open and unload one after another while workers send: each event reaches the page
+// that is open or is dropped, and no unloaded page is ever called.
+TEST(ControlConcurrency, PagesComeAndGoWhileWorkersSend)
+{
+    constexpr int kWorkers = 3, kPages = 40;
+    std::atomic<bool> done{false};
+    std::atomic<int> afterUnload{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < kWorkers; ++t)
+        workers.emplace_back([&, t] {
+            for (int i = 0; !done; ++i) {
+                Json::Value event = progressEvent(t, i);
+                TaskMgr::instance().sendEvent(event);
+            }
+        });
+    for (int p = 0; p < kPages; ++p) {
+        auto apartment = Apartment::create();
+        auto unloaded = std::make_shared<std::atomic<bool>>(false);
+        auto received = std::make_shared<std::atomic<int>>(0);
+        ComPtr<CDownloaderPartition> control;
+        apartment->invoke([&] {
+            CDownloaderPartition* created = nullptr;
+            ASSERT_EQ(CDownloaderPartition::create(&created), S_OK);
+            control = ComPtr<CDownloaderPartition>::adopt(created);
+            control->put_recvMessage(ScriptFunction::create([&afterUnload, unloaded, received](const std::wstring&) {
+                                         if (*unloaded)
+                                             ++afterUnload;
+                                         ++*received;
+                                     }).get());
+        });
+        while (*received < 20)
+            std::this_thread::yield();
+        apartment->post([control, unloaded, apartment]() mutable {
+            control->Close();
+            *unloaded = true;
+            control = ComPtr<CDownloaderPartition>();
+            apartment->stop();
+        });
+        control = ComPtr<CDownloaderPartition>();
+    }
+    PageHarness last;
+    EXPECT_TRUE(last.waitFor("down_process", 100));
+    done = true;
+    for (auto& worker : workers)
+        worker.join();
+    EXPECT_EQ(afterUnload.load(), 0);
+}

@@ -173,3 +173,39 @@ TEST(Control, CreationOffAnApartmentFailsAndKeepsTheSender)
     TaskMgr::instance().sendEvent(event);
     EXPECT_EQ(page.texts().size(), 1u);
 }
+
+// A page unloads as a browser unloads it: Close(), then the host lets go of the control and
+// ends the apartment. The control stays the event sender, dropping what it is sent, until a
+// newer control takes the events; then it is freed with its apartment.
+TEST(Control, AnUnloadedPageIsFreedOnceANewerControlTakesTheEvents)
+{
+    std::weak_ptr<Apartment> watch;
+    std::atomic<int> delivered{0};
+    {
+        auto apartment = Apartment::create();
+        watch = apartment;
+        apartment->invoke([&] {
+            CDownloaderPartition* created = nullptr;
+            ASSERT_EQ(CDownloaderPartition::create(&created), S_OK);
+            auto control = ComPtr<CDownloaderPartition>::adopt(created);
+            auto callback = ScriptFunction::create([&](const std::wstring&) { ++delivered; });
+            control->put_recvMessage(callback.get());
+            control->postMessage(LR"({"name":"init","config":{"ThreadCount":1}})");
+            EXPECT_EQ(control->Close(), S_OK);
+            void* unused = nullptr;
+            EXPECT_EQ(control->GetSite(IID_IUnknown, &unused), E_FAIL);
+        });
+        apartment->stop();
+    }
+    EXPECT_EQ(delivered.load(), 1);  // load_complete, before the unload
+    Json::Value event;
+    event["name"] = "down_process";
+    std::thread([&] { TaskMgr::instance().sendEvent(event); }).join();
+    EXPECT_EQ(delivered.load(), 1);
+    EXPECT_FALSE(watch.expired());  // the unloaded control still holds it, as the sender
+
+    PageHarness newer;
+    EXPECT_TRUE(watch.expired());
+    std::thread([&] { TaskMgr::instance().sendEvent(event); }).join();
+    EXPECT_EQ(newer.texts().size(), 1u);
+}
