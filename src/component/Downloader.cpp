@@ -99,9 +99,7 @@ ResumableTransfer::Result Downloader::runTransfer(ResumableTransfer& transfer)
         HttpDowner& request = transfer.http();
         abortHook = [&request] { request.closeHandles(); };
     }
-    timer.start();
     const auto result = transfer.run();
-    timer.stop();
     std::lock_guard<std::mutex> lock(abortLock);
     abortHook.clear();
     return result;
@@ -131,7 +129,9 @@ void Downloader::runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownIte
     transfer.hooks.stored = [self](int64_t count) { self->onStored(count); };
 
     const int64_t begin = wallClockMilliseconds();
+    job->timer.start();
     const auto result = job->runTransfer(transfer);
+    job->timer.stop();
     using Outcome = ResumableTransfer::Outcome;
     if (result.outcome == Outcome::complete) {
         const auto seconds = static_cast<int32_t>((wallClockMilliseconds() - begin) / 1000.0);

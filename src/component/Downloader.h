@@ -71,7 +71,7 @@ protected:
 
     // Clears the marks of the previous run: part mark, speed estimate, stop flag.
     void resetForRun();
-    // Runs `transfer` with this job's stop() able to end it, and the speed timer running.
+    // Runs `transfer` with this job's stop() able to end it.
     ResumableTransfer::Result runTransfer(ResumableTransfer& transfer);
     // The end of every run: `finished`, the permit, then "down_stoped" when `endsStopped`.
     // From the call on, the queue may start this job again: only the arguments are used.

@@ -32,6 +32,7 @@ void FdDownloader::runFolder(std::shared_ptr<FdDownloader> job, std::shared_ptr<
     begin[M::folder] = true;
     job->sendEvent(folder, Protocol::Event::downBegin, begin);
 
+    job->timer.start();  // once for the run: a thread per file would cost more than the file
     // After a stop every remaining file still takes its step: a transfer ends at once and
     // counts as an error, an empty file is still created.
     unsigned failure = 0;      // the code of the first file that failed
@@ -52,6 +53,8 @@ void FdDownloader::runFolder(std::shared_ptr<FdDownloader> job, std::shared_ptr<
             endsStopped = endsStopped || result.endsAsStopped();
         }
     }
+
+    job->timer.stop();
 
     const bool stopped = job->stopFlag->load();
     if (!stopped && failure) {

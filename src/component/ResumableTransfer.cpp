@@ -126,13 +126,14 @@ void ResumableTransfer::onBodyStart()
         if (hooks.stored)
             hooks.stored(-dropped);
     }
-    // An existing file is opened without emptying it: it changes only when bytes arrive.
-    if (!writer.openWithMode(file.pathLoc, pathExists(file.pathLoc) ? L"rb+" : L"wb") ||
-        !writer.seek(file.lenLoc, SEEK_SET)) {
+    // An existing file is opened without emptying it: it changes only when bytes arrive. Only a
+    // file longer than the offset is cut (ext4 writes a file cut to 0 back to disk on close).
+    const bool existed = pathExists(file.pathLoc);
+    if (!writer.openWithMode(file.pathLoc, existed ? L"rb+" : L"wb") || !writer.seek(file.lenLoc, SEEK_SET)) {
         fail(Protocol::kLocalFileFailed, "打开本地文件失败：");
         return;
     }
-    truncatePending = true;
+    truncatePending = existed && fileSize(file.pathLoc) > file.lenLoc;
     if (hooks.begin)
         hooks.begin();
 }
