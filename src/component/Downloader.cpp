@@ -117,6 +117,7 @@ void Downloader::endRun(const std::shared_ptr<Downloader>& job, const std::share
 
 void Downloader::runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownItem> task)
 {
+    job->runThread.bindToCurrent();
     Downloader* self = job.get();
     ResumableTransfer transfer(*task, job->stopFlag);
     transfer.hooks.progress = [self](unsigned long count) { self->onProgress(count); };
@@ -144,6 +145,7 @@ void Downloader::runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownIte
 
 void Downloader::onStored(int64_t count)
 {
+    runThread.check("Downloader::onStored");
     if (count <= 0)
         return;
     const int64_t lenLoc = item->lenLoc;
@@ -156,6 +158,7 @@ void Downloader::onStored(int64_t count)
 
 void Downloader::onProgress(unsigned long count)
 {
+    runThread.check("Downloader::onProgress");
     speed.store(meter.sample(item->lenLoc + static_cast<int64_t>(count)));
     Json::Value event = progressMembers();
     if (!stopFlag->load())
@@ -192,6 +195,7 @@ void Downloader::sendServerLength(int64_t length)
 
 void Downloader::onServerName(ResumableTransfer& transfer, const std::wstring& name)
 {
+    runThread.check("Downloader::onServerName");
     ZLOG("接收到服务器文件名称：" << toAnsi(name));
     item->nameSvr = name;
     std::wstring used = name;

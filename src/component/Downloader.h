@@ -28,6 +28,7 @@
 #include "component/ResumableTransfer.h"
 #include "component/SpeedCalculater.h"
 #include "support/EventPool.h"
+#include "support/ThreadChecker.h"
 #include "support/Timer.h"
 
 #include <boost/atomic.hpp>
@@ -96,6 +97,8 @@ protected:
     ProgressText progressText;
     SpeedCalculater meter;
     std::atomic<int64_t> lastPartMark{0};
+    // The worker thread of the current run: it binds this first, and the transfer hooks check it.
+    ThreadChecker runThread;
 
 private:
     static void runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownItem> task);

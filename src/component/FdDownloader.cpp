@@ -27,6 +27,7 @@ void FdDownloader::start()
 
 void FdDownloader::runFolder(std::shared_ptr<FdDownloader> job, std::shared_ptr<FdDownItem> folder)
 {
+    job->runThread.bindToCurrent();
     Json::Value begin;
     begin[M::pathLoc] = toUtf8(folder->pathLoc);
     begin[M::folder] = true;
@@ -120,6 +121,7 @@ void FdDownloader::onBegin(const FdDownItem& folder, const DownItem& file)
 
 void FdDownloader::onStored(FdDownItem& folder, const DownItem& file, int64_t count)
 {
+    runThread.check("FdDownloader::onStored");
     // The folder's count never passes its length (nor goes below 0 when a file restarts).
     folder.lenLoc = std::max<int64_t>(std::min<int64_t>(folder.lenLoc + count, folder.lenSvr), 0);
     if (count <= 0)
@@ -137,6 +139,7 @@ void FdDownloader::onStored(FdDownItem& folder, const DownItem& file, int64_t co
 
 void FdDownloader::onProgress(const FdDownItem& folder, const DownItem& file, unsigned long count)
 {
+    runThread.check("FdDownloader::onProgress");
     speed.store(meter.sample(folder.lenLoc + static_cast<int64_t>(count)));
     if (stopFlag->load())
         return;

@@ -42,6 +42,7 @@ int64_t ResumableTransfer::settledOffset(const DownItem& task)
 
 bool ResumableTransfer::settleNewPath(const std::wstring& path)
 {
+    worker.check("ResumableTransfer::settleNewPath");
     const std::wstring claimed = claim.claimFree(path);
     if (claimed.empty())
         return false;
@@ -51,6 +52,7 @@ bool ResumableTransfer::settleNewPath(const std::wstring& path)
 
 ResumableTransfer::Result ResumableTransfer::run()
 {
+    worker.check("ResumableTransfer::run");
     if (stopFlag->load())
         return ended(Outcome::stopped);
     if (!file.pathLoc.empty() && !claim.claim(file.pathLoc)) {
@@ -107,12 +109,14 @@ bool ResumableTransfer::acceptAnswer()
 
 void ResumableTransfer::onName(const std::wstring& name)
 {
+    worker.check("ResumableTransfer::onName");
     if (acceptAnswer() && hooks.name)
         hooks.name(name);
 }
 
 void ResumableTransfer::onBodyStart()
 {
+    worker.check("ResumableTransfer::onBodyStart");
     if (!acceptAnswer() || failure)
         return;
     bodyBegun = true;
@@ -140,6 +144,7 @@ void ResumableTransfer::onBodyStart()
 
 void ResumableTransfer::onData(const char* bytes, unsigned long count)
 {
+    worker.check("ResumableTransfer::onData");
     if (!writer.isOpen() || failure)
         return;
     if (truncatePending) {

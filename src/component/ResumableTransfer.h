@@ -23,6 +23,7 @@
 #include "component/Protocol.h"
 #include "net/HttpDowner.h"
 #include "support/FileWriter.h"
+#include "support/ThreadChecker.h"
 
 #include <boost/atomic.hpp>
 
@@ -110,6 +111,7 @@ private:
     Result completeWritten();
     Result ended(Outcome outcome, unsigned code = 0);
 
+    ThreadChecker worker;  // the thread that made the transfer runs it and gets every hook
     DownItem& file;
     StopFlag stopFlag;
     HttpDowner request;

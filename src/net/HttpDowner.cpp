@@ -86,6 +86,7 @@ bool HttpDowner::request(const std::wstring& url, const std::wstring& objectName
     if (stopRequested())
         return false;
 
+    worker.bindToCurrent();
     urlFileName = pathFileName(url);
     CurlTransfer curl;
     if (!curl.ready()) {
@@ -235,6 +236,7 @@ void HttpDowner::moveTo(Phase next)
 size_t HttpDowner::headerCallback(char* data, size_t size, size_t count, void* self)
 {
     HttpDowner& owner = *static_cast<HttpDowner*>(self);
+    owner.worker.check("HttpDowner::headerCallback");
     const size_t bytes = size * count;
     if (!owner.awaitingResponse())  // trailers after a body
         return bytes;
@@ -251,6 +253,7 @@ size_t HttpDowner::headerCallback(char* data, size_t size, size_t count, void* s
 size_t HttpDowner::writeCallback(char* data, size_t size, size_t count, void* self)
 {
     HttpDowner& owner = *static_cast<HttpDowner*>(self);
+    owner.worker.check("HttpDowner::writeCallback");
     const size_t bytes = size * count;
     if (owner.awaitingResponse() && !owner.responseSteps())
         return 0;
@@ -273,6 +276,7 @@ size_t HttpDowner::writeCallback(char* data, size_t size, size_t count, void* se
 
 void HttpDowner::deliverBlock()
 {
+    worker.check("HttpDowner::deliverBlock");
     if (block.empty() || stopRequested()) {
         block.clear();
         return;

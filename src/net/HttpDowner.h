@@ -8,6 +8,7 @@
 
 #include "net/ConnectionCache.h"
 #include "net/ResponseHeaders.h"
+#include "support/ThreadChecker.h"
 
 #include <boost/atomic.hpp>
 #include <boost/signals2/signal.hpp>
@@ -136,7 +137,8 @@ private:
     bool contentTypeStep();
     void fileNameStep();
 
-    // Worker thread only.
+    // Worker thread only: the thread that calls request(), which runs every curl callback.
+    ThreadChecker worker;
     std::string headers;
     ResponseHeaders responseHeaders;
     std::unique_ptr<curl_slist, void (*)(curl_slist*)> headerList{nullptr, curl_slist_free_all};
