@@ -19,7 +19,10 @@ bool ResponseHeaders::addLine(const char* data, size_t length)
         size_t code = line.find(' ');
         while (code != std::string::npos && code < line.size() && line[code] == ' ')
             ++code;
-        for (; code != std::string::npos && code < line.size() && std::isdigit(static_cast<unsigned char>(line[code])); ++code)
+        // A status code has three digits, and curl reads no more: a longer run cannot overflow.
+        for (int digits = 0; digits < 3 && code != std::string::npos && code < line.size() &&
+                             std::isdigit(static_cast<unsigned char>(line[code]));
+             ++digits, ++code)
             status = status * 10 + (line[code] - '0');
         return false;
     }
