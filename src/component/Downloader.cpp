@@ -1,6 +1,7 @@
 #include "component/Downloader.h"
 
 #include "component/Config.h"
+#include "component/LocalPath.h"
 #include "component/Protocol.h"
 #include "component/TaskMgr.h"
 #include "log/Log.h"
@@ -17,20 +18,6 @@ int64_t wallClockMilliseconds()
 {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-// Where a task without a path of its own goes: the custom name, else the server's, else a
-// default, always inside the download folder.
-std::wstring localPathFor(const std::wstring& folder, const std::wstring& custom, const std::wstring& serverName)
-{
-    const std::wstring inside = pathJoin(folder, L"");
-    if (!custom.empty()) {
-        const std::wstring path = pathJoinConfined(folder, custom);
-        if (path != inside)
-            return path;
-    }
-    const std::wstring name = plainFileName(serverName);
-    return pathJoin(inside, name.empty() ? L"download" : name);
 }
 
 std::atomic<int> runsStarted{0};  // runs whose worker thread has not finished
