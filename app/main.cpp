@@ -5,6 +5,9 @@
 //   zelvorn register [--user] [--unregister] [module]
 //                    registers the control's module (by default the libzelvorn2.so next to
 //                    this executable) in the machine's or, with --user, the user's hive.
+//   zelvorn get      resumable downloads from the command line (GetCommand.h).
+// `--help` anywhere prints the usage to standard output.
+#include "GetCommand.h"
 #include "RegisterCommand.h"
 #include "StdioHost.h"
 
@@ -19,10 +22,17 @@
 
 namespace {
 
+void printUsage(std::FILE* to)
+{
+    std::fprintf(to, "usage: zelvorn stdio\n"
+                     "       zelvorn register [--user] [--unregister] [path/to/libzelvorn2.so]\n"
+                     "       %s\n",
+                 kGetUsage);
+}
+
 int usage()
 {
-    std::fprintf(stderr, "usage: zelvorn stdio\n"
-                         "       zelvorn register [--user] [--unregister] [path/to/libzelvorn2.so]\n");
+    printUsage(stderr);
     return 2;
 }
 
@@ -53,6 +63,12 @@ int main(int argc, char** argv)
     std::setlocale(LC_ALL, "");
     if (argc < 2)
         return usage();
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            printUsage(stdout);
+            return 0;
+        }
+    }
     if (std::strcmp(argv[1], "stdio") == 0) {
         handleStopSignals();
         std::ios::sync_with_stdio(false);
@@ -60,5 +76,7 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "register") == 0)
         return runRegister(argc, argv);
+    if (std::strcmp(argv[1], "get") == 0)
+        return runGet(argc, argv);
     return usage();
 }

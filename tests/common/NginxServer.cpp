@@ -48,8 +48,8 @@ bool answers(uint16_t port)
 
 }  // namespace
 
-NginxServer::NginxServer(const std::filesystem::path& documentRoot, bool logConnections)
-    : logConnections(logConnections)
+NginxServer::NginxServer(const std::filesystem::path& documentRoot, bool logConnections, size_t bytesPerSecond)
+    : logConnections(logConnections), bytesPerSecond(bytesPerSecond)
 {
     // Another process may take the chosen port before nginx binds it: try a few.
     for (int attempt = 0; attempt < 5; ++attempt)
@@ -78,14 +78,14 @@ bool NginxServer::start(const std::filesystem::path& documentRoot)
     config << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
            << "pid " << d << "/nginx.pid;\nerror_log " << d << "/error.log warn;\n"
            << "events { worker_connections 256; }\n"
-           << "http {\n  log_format connections '$connection $request';\n"
+           << "http {\n  log_format connections '$connection $request $http_range';\n"
            << "  access_log " << (logConnections ? accessLog() + " connections" : std::string("off")) << ";\n"
            << "  default_type application/octet-stream;\n  sendfile on;\n"
            << "  client_body_temp_path " << d << "/client_body;\n  proxy_temp_path " << d << "/proxy;\n"
            << "  fastcgi_temp_path " << d << "/fastcgi;\n  uwsgi_temp_path " << d << "/uwsgi;\n"
            << "  scgi_temp_path " << d << "/scgi;\n"
            << "  server {\n    listen 127.0.0.1:" << listenPort << ";\n    root " << documentRoot.string() << ";\n"
-           << "    location / { }\n  }\n}\n";
+           << "    location / { limit_rate " << bytesPerSecond << "; }\n  }\n}\n";
     config.close();
 
     const std::string prefix = d + "/", conf = dir.file("nginx.conf"), errors = dir.file("error.log");

@@ -15,8 +15,10 @@
 class NginxServer {
 public:
     // Throws std::runtime_error when nginx does not come up. With `logConnections`, every request
-    // is logged to accessLog() as "<connection number> <request line>".
-    explicit NginxServer(const std::filesystem::path& documentRoot, bool logConnections = false);
+    // is logged to accessLog() as "<connection number> <request line> <Range header or ->".
+    // A `bytesPerSecond` above 0 limits every response to that rate.
+    explicit NginxServer(const std::filesystem::path& documentRoot, bool logConnections = false,
+                         size_t bytesPerSecond = 0);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
@@ -32,6 +34,7 @@ private:
 
     TempFolder dir;
     const bool logConnections;
+    const size_t bytesPerSecond;
     pid_t pid = -1;
     uint16_t listenPort = 0;
 };

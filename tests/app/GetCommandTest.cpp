@@ -1,0 +1,289 @@
+// `zelvorn get` run as a person runs it, against nginx: whole downloads, resumed ones after an
+// interrupt, a damaged sidecar, failures, and the progress it shows.
+#include "ZelvornProcess.h"
+#include "common/FixtureServer.h"
+#include "common/NginxServer.h"
+#include "common/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// nginx sends a second's worth at once, then a second's worth each second: downloads larger than
+// this are still running a moment after they begin.
+const size_t kSlowRate = 256 * 1024;
+
+std::vector<std::string> sidecarsIn(const fs::path& folder)
+{
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.path().extension() == ".zelvorn")
+            found.push_back(entry.path().string());
+    return found;
+}
+
+std::vector<std::string> linesOf(const std::string& file)
+{
+    std::vector<std::string> lines;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// Waits until every file has grown to at least `bytes` (false after 20 s).
+bool awaitGrowth(const std::vector<fs::path>& files, uintmax_t bytes)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+        bool grown = true;
+        for (const auto& file : files) {
+            std::error_code error;
+            grown = grown && fs::file_size(file, error) >= bytes && !error;
+        }
+        if (grown)
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+class GetCommand : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(ZelvornProcess::registerControl(work)); }
+
+    // Runs `zelvorn get` to its end with `arguments`, downloading into work/out.
+    ZelvornProcess& get(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), {"get", "-d", out().string()});
+        runs.push_back(std::make_unique<ZelvornProcess>(work, arguments));
+        return *runs.back();
+    }
+    fs::path out() const { return work.path() / "out"; }
+
+    TempFolder site, work;
+    std::vector<std::unique_ptr<ZelvornProcess>> runs;
+};
+
+}  // namespace
+
+TEST_F(GetCommand, DownloadsFilesAndAFolderListingThenLeavesThemAlone)
+{
+    const std::string big = TempFolder::pattern(3 * 1024 * 1024 + 7), named = TempFolder::pattern(1000);
+    const std::string a = TempFolder::pattern(40000), b = TempFolder::pattern(123);
+    site.writeFile("big.bin", big);
+    site.writeFile("two words+1.bin", named);
+    site.writeFile("docs/a.txt", a);
+    site.writeFile("docs/deep/b.txt", b);
+    site.writeFile("docs/empty", "");
+    NginxServer nginx(site.path(), true);
+    const auto listing = work.writeFile(
+        "docs.json", "{\"name\":\"docs\",\"files\":[{\"url\":\"" + nginx.url("/docs/a.txt") + "\",\"size\":40000},"
+                     "{\"url\":\"" + nginx.url("/docs/deep/b.txt") + "\",\"size\":123,\"path\":\"sub/b.txt\"},"
+                     "{\"url\":\"" + nginx.url("/docs/empty") + "\",\"size\":0}]}");
+
+    const std::vector<std::string> arguments{nginx.url("/big.bin"), nginx.url("/two%20words+1.bin"), "--folder",
+                                             listing.string(), "-j", "2"};
+    ZelvornProcess& first = get(arguments);
+    ASSERT_EQ(first.wait(), 0) << first.err();
+    EXPECT_EQ(first.err(), "");
+    EXPECT_EQ(TempFolder::readFile(out() / "big.bin"), big);
+    EXPECT_EQ(TempFolder::readFile(out() / "two words+1.bin"), named);
+    EXPECT_EQ(TempFolder::readFile(out() / "docs" / "a.txt"), a);
+    EXPECT_EQ(TempFolder::readFile(out() / "docs" / "sub" / "b.txt"), b);
+    EXPECT_TRUE(fs::is_regular_file(out() / "docs" / "empty"));
+    EXPECT_TRUE(sidecarsIn(out()).empty());
+    // Not a terminal: the lines that stay, and no live line drawn in place.
+    const std::string shown = first.out();
+    for (const char* line : {"big.bin: complete\n", "two words+1.bin: complete\n", "docs: complete\n"})
+        EXPECT_NE(shown.find(line), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\033'), std::string::npos) << shown;
+
+    const size_t requests = linesOf(nginx.accessLog()).size();
+    EXPECT_EQ(requests, 4u);
+    ZelvornProcess& second = get(arguments);
+    ASSERT_EQ(second.wait(), 0) << second.err();
+    EXPECT_EQ(second.out(), "big.bin: already downloaded\ntwo words+1.bin: already downloaded\n"
+                            "docs: already downloaded\n");
+    EXPECT_EQ(linesOf(nginx.accessLog()).size(), requests);
+    EXPECT_EQ(TempFolder::readFile(out() / "big.bin"), big);
+}
+
+// SIGINT in the middle of a file and of a folder's second file; the same command then asks only
+// for the missing bytes of each, and the files come out whole.
+TEST_F(GetCommand, InterruptedRunResumesWithRangeRequests)
+{
+    const std::string big = TempFolder::pattern(2 * kSlowRate + 100000), a = TempFolder::pattern(60000),
+                      b = TempFolder::pattern(2 * kSlowRate + 3);
+    site.writeFile("big.bin", big);
+    site.writeFile("docs/a.bin", a);
+    site.writeFile("docs/b.bin", b);
+    NginxServer nginx(site.path(), true, kSlowRate);
+    const auto listing = work.writeFile(
+        "docs.json", "{\"name\":\"docs\",\"files\":[{\"url\":\"" + nginx.url("/docs/a.bin") + "\",\"size\":60000},"
+                     "{\"url\":\"" + nginx.url("/docs/b.bin") + "\",\"size\":" + std::to_string(b.size()) + "}]}");
+    const std::vector<std::string> arguments{nginx.url("/big.bin"), "--folder", listing.string(), "-j", "2"};
+
+    ZelvornProcess& first = get(arguments);
+    ASSERT_TRUE(awaitGrowth({out() / "big.bin", out() / "docs" / "b.bin"}, 16 * 1024)) << first.err();
+    first.signal(SIGINT);
+    EXPECT_EQ(first.wait(), 128 + SIGINT);
+    EXPECT_NE(first.out().find("big.bin: stopped at "), std::string::npos) << first.out();
+    EXPECT_NE(first.err().find("interrupted; run the same command again to resume"), std::string::npos) << first.err();
+    EXPECT_EQ(sidecarsIn(out()).size(), 2u);
+    const size_t firstRequests = linesOf(nginx.accessLog()).size();
+
+    ZelvornProcess& second = get(arguments);
+    ASSERT_EQ(second.wait(), 0) << second.err();
+    EXPECT_NE(second.out().find("big.bin: resuming at "), std::string::npos) << second.out();
+    EXPECT_EQ(TempFolder::readFile(out() / "big.bin"), big);
+    EXPECT_EQ(TempFolder::readFile(out() / "docs" / "a.bin"), a);
+    EXPECT_EQ(TempFolder::readFile(out() / "docs" / "b.bin"), b);
+    EXPECT_TRUE(sidecarsIn(out()).empty());
+
+    const auto log = linesOf(nginx.accessLog());
+    std::vector<std::string> resumed(log.begin() + static_cast<long>(firstRequests), log.end());
+    ASSERT_EQ(resumed.size(), 2u);  // the folder's finished first file is not asked for again
+    std::sort(resumed.begin(), resumed.end(), [](const std::string& x, const std::string& y) {
+        return x.substr(x.find(' ')) < y.substr(y.find(' '));
+    });
+    const std::regex ranged(R"(\d+ GET (/\S+) HTTP/1\.1 bytes=([1-9]\d*)-(\d+))");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(resumed[0], match, ranged)) << resumed[0];
+    EXPECT_EQ(match[1], "/big.bin");
+    EXPECT_EQ(match[3], std::to_string(big.size() - 1));
+    ASSERT_TRUE(std::regex_match(resumed[1], match, ranged)) << resumed[1];
+    EXPECT_EQ(match[1], "/docs/b.bin");
+    EXPECT_EQ(match[3], std::to_string(b.size() - 1));
+}
+
+// A sidecar that is not intact is never trusted: the download starts over under a new name and
+// the partial file it described stays as it was.
+TEST_F(GetCommand, DamagedSidecarStartsTheDownloadOver)
+{
+    const std::string one = TempFolder::pattern(kSlowRate + 90000), two = TempFolder::pattern(kSlowRate + 1);
+    site.writeFile("one.bin", one);
+    site.writeFile("two.bin", two);
+    NginxServer nginx(site.path(), true, kSlowRate);
+    const std::vector<std::string> arguments{nginx.url("/one.bin"), nginx.url("/two.bin"), "-j", "2"};
+
+    ZelvornProcess& first = get(arguments);
+    ASSERT_TRUE(awaitGrowth({out() / "one.bin", out() / "two.bin"}, 16 * 1024)) << first.err();
+    first.signal(SIGINT);
+    EXPECT_EQ(first.wait(), 128 + SIGINT);
+    auto sidecars = sidecarsIn(out());
+    ASSERT_EQ(sidecars.size(), 2u);
+    std::sort(sidecars.begin(), sidecars.end());
+    // one.bin's: a length changed, the JSON still well-formed; two.bin's: cut short.
+    std::string text = TempFolder::readFile(sidecars[0]);
+    const size_t lenLoc = text.find("\"lenLoc\":") + 9;
+    ASSERT_GT(lenLoc, 9u) << text;
+    text[lenLoc] = text[lenLoc] == '1' ? '2' : '1';
+    work.writeFile(fs::relative(sidecars[0], work.path()).string(), text);
+    const std::string cut = TempFolder::readFile(sidecars[1]);
+    work.writeFile(fs::relative(sidecars[1], work.path()).string(), cut.substr(0, cut.size() / 2));
+    const std::string partialOne = TempFolder::readFile(out() / "one.bin");
+    const std::string partialTwo = TempFolder::readFile(out() / "two.bin");
+    const size_t firstRequests = linesOf(nginx.accessLog()).size();
+
+    ZelvornProcess& second = get(arguments);
+    ASSERT_EQ(second.wait(), 0) << second.err();
+    const std::string err = second.err();
+    EXPECT_NE(err.find(sidecars[0] + " is damaged (its content does not match its checksum): one.bin starts over"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find(sidecars[1] + " is damaged (it is not the JSON object it was written as): two.bin starts over"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(TempFolder::readFile(out() / "one (1).bin"), one);
+    EXPECT_EQ(TempFolder::readFile(out() / "two (1).bin"), two);
+    EXPECT_EQ(TempFolder::readFile(out() / "one.bin"), partialOne);
+    EXPECT_EQ(TempFolder::readFile(out() / "two.bin"), partialTwo);
+    const auto log = linesOf(nginx.accessLog());
+    ASSERT_EQ(log.size(), firstRequests + 2);
+    for (size_t i = firstRequests; i < log.size(); ++i)
+        EXPECT_EQ(log[i].substr(log[i].size() - 2), " -") << "a request for a part: " << log[i];
+}
+
+TEST_F(GetCommand, FailuresExitNonZeroWithAClearMessage)
+{
+    NginxServer nginx(site.path());
+    ZelvornProcess& missing = get({nginx.url("/missing.bin")});
+    EXPECT_EQ(missing.wait(), 1);
+    EXPECT_EQ(missing.err(), "zelvorn: missing.bin: failed: " + nginx.url("/missing.bin") +
+                                 ": the server or the network failed, or answered what cannot be used\n");
+    EXPECT_FALSE(fs::exists(out() / "missing.bin"));
+    EXPECT_TRUE(sidecarsIn(out()).empty()) << "nothing was stored, so nothing is left to resume";
+
+    // Listings that would write outside their folder, or twice to one file, start nothing.
+    const std::string url = nginx.url("/a.txt");
+    const std::vector<std::pair<std::string, std::string>> listings{
+        {"{\"name\":\"x\",\"files\":[{\"url\":\"" + url + "\",\"size\":1,\"path\":\"../a.txt\"}]}",
+         "file 0: \"path\" must stay inside the folder"},
+        {"{\"name\":\"../x\",\"files\":[{\"url\":\"" + url + "\",\"size\":1}]}", "needs a \"name\" that is a plain folder name"},
+        {"{\"name\":\"x\",\"files\":[{\"url\":\"" + url + "\",\"size\":1},{\"url\":\"" + url + "\",\"size\":1}]}",
+         "lists \"a.txt\" twice"},
+        {"{\"name\":\"x\",\"files\":[{\"url\":\"" + url + "\"}]}", "file 0: needs a \"size\" in bytes, 0 or more"},
+        {"[1,2", "is not a JSON object"},
+    };
+    for (const auto& listing : listings) {
+        const auto file = work.writeFile("listing.json", listing.first);
+        ZelvornProcess& run = get({"--folder", file.string()});
+        EXPECT_EQ(run.wait(), 1) << listing.first;
+        EXPECT_EQ(run.err(), "zelvorn: the listing " + file.string() + " " + listing.second + "\n");
+    }
+    EXPECT_TRUE(fs::is_empty(out()));
+
+    for (const std::vector<std::string>& wrong :
+         {std::vector<std::string>{}, {"ftp://127.0.0.1/x"}, {url, "-j", "6"}, {url, "-j"}, {url, "--bogus"}}) {
+        ZelvornProcess& run = get(wrong);
+        EXPECT_EQ(run.wait(), 2);
+        EXPECT_NE(run.err().find("usage: zelvorn get URL..."), std::string::npos) << run.err();
+    }
+}
+
+TEST_F(GetCommand, SendsTheCookieGiven)
+{
+    FixtureServer server;
+    server.on("/c.bin", FixtureServer::rangedFile("cookie"));
+    ZelvornProcess& run = get({server.url("/c.bin"), "--cookie", "session=42; theme=dark"});
+    ASSERT_EQ(run.wait(), 0) << run.err();
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].header("Cookie"), "session=42; theme=dark");
+    EXPECT_EQ(TempFolder::readFile(out() / "c.bin"), "cookie");
+}
+
+// On a terminal each running task has a line redrawn in place, built from its events' texts.
+TEST_F(GetCommand, ShowsALiveProgressLineOnATerminal)
+{
+    FixtureServer server;
+    FixtureResponse slow = FixtureResponse::file(TempFolder::pattern(300 * 1024));
+    slow.pauseAfter = 100 * 1024;
+    slow.paused = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
+    server.on("/slow.bin", slow);
+    ZelvornProcess::Options options;
+    options.terminal = true;
+    options.environment["TERM"] = "xterm";
+    ZelvornProcess run(work, {"get", "-d", out().string(), server.url("/slow.bin")}, options);
+    ASSERT_EQ(run.wait(), 0) << run.err();
+    const std::string shown = run.out();
+    const std::regex live(R"(slow\.bin  \d+%  [0-9.]+ KB of 300 KB  (0byte|\d+bytes|[0-9.]+ [KM]B)/s  )"
+                          R"(\d\d:\d\d:\d\d left\r\n)");
+    EXPECT_TRUE(std::regex_search(shown, live)) << shown;
+    EXPECT_NE(shown.find("\033[1A\r\033[J"), std::string::npos) << "no line was redrawn";
+    const std::string end = "\033[1A\r\033[Jslow.bin: complete\r\n";
+    ASSERT_GE(shown.size(), end.size());
+    EXPECT_EQ(shown.substr(shown.size() - end.size()), end) << shown;
+}
