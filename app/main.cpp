@@ -6,10 +6,14 @@
 //                    registers the control's module (by default the libzelvorn2.so next to
 //                    this executable) in the machine's or, with --user, the user's hive.
 //   zelvorn get      resumable downloads from the command line (GetCommand.h).
+//   zelvorn native   one control for a browser extension, over native messaging (NativeHost.h).
 // `--help` anywhere prints the usage to standard output.
 #include "GetCommand.h"
+#include "NativeHost.h"
 #include "RegisterCommand.h"
 #include "StdioHost.h"
+
+#include <unistd.h>
 
 #include <signal.h>
 
@@ -26,7 +30,8 @@ void printUsage(std::FILE* to)
 {
     std::fprintf(to, "usage: zelvorn stdio\n"
                      "       zelvorn register [--user] [--unregister] [path/to/libzelvorn2.so]\n"
-                     "       %s\n",
+                     "       %s\n"
+                     "       zelvorn native\n",
                  kGetUsage);
 }
 
@@ -78,5 +83,7 @@ int main(int argc, char** argv)
         return runRegister(argc, argv);
     if (std::strcmp(argv[1], "get") == 0)
         return runGet(argc, argv);
+    if (std::strcmp(argv[1], "native") == 0)
+        return runNativeHost(STDIN_FILENO, STDOUT_FILENO);
     return usage();
 }

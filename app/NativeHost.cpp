@@ -1,0 +1,109 @@
+#include "NativeHost.h"
+
+#include "FrameReader.h"
+#include "HostedControl.h"
+#include "StopRequest.h"
+#include "StopSignals.h"
+#include "support/JsonText.h"
+#include "support/Text.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+bool writeAll(int fd, const char* bytes, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Why a frame's text is no command; "" when it is one.
+std::string refusal(const std::string& text)
+{
+    // A text that does not survive the trip to wide characters and back is not plain UTF-8, or
+    // it holds a NUL, where the control's copy of it would end.
+    if (toUtf8(fromUtf8(text)) != text)
+        return "not UTF-8 text without NUL";
+    Json::Value command;
+    if (!parseJson(text, command) || !command.isObject())
+        return "not a JSON object";
+    return "";
+}
+
+}  // namespace
+
+int runNativeHost(int in, int out)
+{
+    // A browser ends its host with SIGTERM: the queue stops and every job reports its end first.
+    static StopRequest* stop = new StopRequest();  // the signal thread may use it until the exit
+    StopSignals::start([](int signal) {
+        if (auto control = stop->ask(signal))
+            control->waitForQueueEnd();
+        std::_Exit(128 + signal);
+    });
+    // A browser that has gone must not take the downloads with it.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // Runs on the control's apartment thread only, so frames never interleave.
+    auto outputGone = std::make_shared<bool>(false);
+    auto control = HostedControl::create([out, outputGone](const std::string& event) {
+        if (event.size() > kMaxEventFrameBytes) {
+            std::fprintf(stderr, "zelvorn: event not sent: %zu bytes, more than the %u a browser accepts: %.60s...\n",
+                         event.size(), kMaxEventFrameBytes, event.c_str());
+            return;
+        }
+        const uint32_t length = static_cast<uint32_t>(event.size());
+        char prefix[sizeof length];
+        std::memcpy(prefix, &length, sizeof length);
+        if (!*outputGone && !(writeAll(out, prefix, sizeof prefix) && writeAll(out, event.data(), event.size()))) {
+            *outputGone = true;  // the browser has gone; downloads go on to their end
+            std::fprintf(stderr, "zelvorn: events can no longer be sent: %s\n", std::strerror(errno));
+        }
+    });
+    if (!control)
+        return 1;
+    stop->watch(control);
+
+    FrameReader reader(in, HostedControl::kMaxCommandBytes);
+    std::string body;
+    uint32_t length = 0;
+    int status = 0;
+    for (unsigned long number = 1;; ++number) {
+        const FrameReader::Outcome outcome = reader.next(body, length);
+        if (outcome == FrameReader::Outcome::end)
+            break;
+        if (outcome == FrameReader::Outcome::truncated) {
+            std::fprintf(stderr, "zelvorn: the input ended inside message %lu\n", number);
+            status = 1;
+            break;
+        }
+        if (outcome == FrameReader::Outcome::tooLong) {
+            std::fprintf(stderr, "zelvorn: message %lu refused: %u bytes, more than %zu\n", number, length,
+                         HostedControl::kMaxCommandBytes);
+            continue;
+        }
+        const std::string why = refusal(body);
+        if (!why.empty()) {
+            std::fprintf(stderr, "zelvorn: message %lu refused: %s\n", number, why.c_str());
+            continue;
+        }
+        control->post(body);
+    }
+    control->waitForQueueEnd();
+    return status;
+}
