@@ -7,9 +7,12 @@
 //                    this executable) in the machine's or, with --user, the user's hive.
 //   zelvorn get      resumable downloads from the command line (GetCommand.h).
 //   zelvorn native   one control for a browser extension, over native messaging (NativeHost.h).
+//   zelvorn register-browser
+//                    makes `native` known to the browsers (RegisterBrowserCommand.h).
 // `--help` anywhere prints the usage to standard output.
 #include "GetCommand.h"
 #include "NativeHost.h"
+#include "RegisterBrowserCommand.h"
 #include "RegisterCommand.h"
 #include "StdioHost.h"
 
@@ -31,8 +34,9 @@ void printUsage(std::FILE* to)
     std::fprintf(to, "usage: zelvorn stdio\n"
                      "       zelvorn register [--user] [--unregister] [path/to/libzelvorn2.so]\n"
                      "       %s\n"
-                     "       zelvorn native\n",
-                 kGetUsage);
+                     "       zelvorn native\n"
+                     "       %s\n",
+                 kGetUsage, kRegisterBrowserUsage);
 }
 
 int usage()
@@ -85,5 +89,7 @@ int main(int argc, char** argv)
         return runGet(argc, argv);
     if (std::strcmp(argv[1], "native") == 0)
         return runNativeHost(STDIN_FILENO, STDOUT_FILENO);
+    if (std::strcmp(argv[1], "register-browser") == 0)
+        return runRegisterBrowser(argc, argv);
     return usage();
 }
