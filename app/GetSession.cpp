@@ -25,8 +25,14 @@ int GetSession::run(const Json::Value& init, StopRequest& stop)
 
     if (!commands.empty() && !stop.signal()) {
         auto hosted = HostedControl::create([this](const std::string& event) { onEvent(event); });
-        if (!hosted)
+        if (!hosted) {
+            // Nothing was queued: sidecars that only say a download has begun say nothing true.
+            std::string ignored;
+            for (auto& task : tasks)
+                if (!task.hasStored())
+                    task.forget(ignored);
             return 1;
+        }
         control = hosted.get();
         stop.watch(hosted);
         hosted->post(writeCompactJson(init));

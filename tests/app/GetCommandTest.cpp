@@ -252,6 +252,14 @@ TEST_F(GetCommand, FailuresExitNonZeroWithAClearMessage)
         EXPECT_EQ(run.wait(), 2);
         EXPECT_NE(run.err().find("usage: zelvorn get URL..."), std::string::npos) << run.err();
     }
+
+    ZelvornProcess unregister(work, {"register", "--user", "--unregister"});
+    ASSERT_EQ(unregister.wait(), 0);
+    ZelvornProcess& unregistered = get({url});
+    EXPECT_EQ(unregistered.wait(), 1);
+    EXPECT_NE(unregistered.err().find("is not registered; run: zelvorn register --user"), std::string::npos)
+        << unregistered.err();
+    EXPECT_TRUE(fs::is_empty(out())) << "a download that never began leaves no sidecar";
 }
 
 TEST_F(GetCommand, SendsTheCookieGiven)
