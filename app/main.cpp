@@ -5,6 +5,8 @@
 //   zelvorn register [--user] [--unregister] [module]
 //                    registers the control's module (by default the libzelvorn2.so next to
 //                    this executable) in the machine's or, with --user, the user's hive.
+//   zelvorn serve    the demo page and zelvorn.js over HTTP, a control for each page that
+//                    connects over a WebSocket (ServeCommand.h).
 //   zelvorn get      resumable downloads from the command line (GetCommand.h).
 //   zelvorn native   one control for a browser extension, over native messaging (NativeHost.h).
 //   zelvorn register-browser
@@ -14,6 +16,7 @@
 #include "NativeHost.h"
 #include "RegisterBrowserCommand.h"
 #include "RegisterCommand.h"
+#include "ServeCommand.h"
 #include "StdioHost.h"
 
 #include <unistd.h>
@@ -35,8 +38,9 @@ void printUsage(std::FILE* to)
                      "       zelvorn register [--user] [--unregister] [path/to/libzelvorn2.so]\n"
                      "       %s\n"
                      "       zelvorn native\n"
+                     "       %s\n"
                      "       %s\n",
-                 kGetUsage, kRegisterBrowserUsage);
+                 kGetUsage, kRegisterBrowserUsage, kServeUsage);
 }
 
 int usage()
@@ -85,6 +89,8 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "register") == 0)
         return runRegister(argc, argv);
+    if (std::strcmp(argv[1], "serve") == 0)
+        return runServe(argc, argv);
     if (std::strcmp(argv[1], "get") == 0)
         return runGet(argc, argv);
     if (std::strcmp(argv[1], "native") == 0)

@@ -1,0 +1,41 @@
+// HttpConnection: one TCP connection to `zelvorn serve` while it speaks HTTP. It checks every
+// request against the RequestPolicy, answers GET and HEAD with the files of web/, and hands a
+// WebSocket upgrade of "/control" from an allowed origin to a new PageSession. A refused
+// request gets a status and a one-line text saying why, and is logged on standard error.
+//
+// Owned by its pending socket operations (shared); runs on the connection's strand.
+#pragma once
+
+#include "PageSession.h"
+#include "RequestPolicy.h"
+#include "StaticFiles.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
+public:
+    HttpConnection(boost::asio::ip::tcp::socket socket, const RequestPolicy& policy, const StaticFiles& files,
+                   PageSession::Hooks pageHooks);
+    void start();
+
+private:
+    void readNext();
+    void onRead(boost::beast::error_code error, size_t bytes);
+    void handle(PageSession::Request request);
+    void refuse(const PageSession::Request& request, boost::beast::http::status status, const std::string& why);
+    template <class Response>
+    void reply(std::shared_ptr<Response> response);
+
+    boost::beast::tcp_stream stream;
+    const RequestPolicy& policy;
+    const StaticFiles& files;
+    const PageSession::Hooks pageHooks;
+    boost::beast::flat_buffer buffer;
+    std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser;
+};

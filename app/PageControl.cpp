@@ -1,0 +1,101 @@
+#include "PageControl.h"
+
+#include "HostSite.h"
+#include "platform/CreateByProgId.h"
+#include "platform/DownloadQueue.h"
+#include "platform/OleObject.h"
+#include "support/Text.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+const wchar_t* const kProgId = L"Dravik.DownloaderPartition";
+
+HRESULT callByName(IDispatch& control, const wchar_t* name, DispatchKind kind, Variant argument)
+{
+    DISPID id = 0;
+    HRESULT hr = control.GetIDsOfNames(name, &id);
+    if (FAILED(hr))
+        return hr;
+    std::vector<Variant> args{std::move(argument)};
+    return control.Invoke(id, kind, args, nullptr);
+}
+
+// The control's queue interface, or null.
+ComPtr<IDownloadQueue> queueOf(IDispatch* control)
+{
+    void* raw = nullptr;
+    if (!control || FAILED(control->QueryInterface(IID_IDownloadQueue, &raw)))
+        return ComPtr<IDownloadQueue>();
+    return ComPtr<IDownloadQueue>::adopt(static_cast<IDownloadQueue*>(raw));
+}
+
+}  // namespace
+
+std::shared_ptr<PageControl> PageControl::open(Callbacks callbacks)
+{
+    auto opened = std::make_shared<PageControl>(Token{}, std::move(callbacks));
+    opened->page->post([opened] { opened->create(); });
+    return opened;
+}
+
+PageControl::PageControl(Token, Callbacks callbacks) : callbacks(std::move(callbacks)) {}
+
+void PageControl::create()
+{
+    IDispatch* created = nullptr;
+    std::string detail;
+    HRESULT hr = createByProgId(kProgId, HostSite::create().get(), &created, &detail);
+    if (SUCCEEDED(hr)) {
+        control = ComPtr<IDispatch>::adopt(created);
+        auto deliver = ScriptFunction::create([event = callbacks.event](const std::wstring& text) { event(toUtf8(text)); });
+        hr = callByName(*created, L"recvMessage", DispatchKind::PropertyPut, Variant::fromFunction(deliver));
+    }
+    if (FAILED(hr)) {
+        control = ComPtr<IDispatch>();
+        char why[200];
+        std::snprintf(why, sizeof why, "the control cannot be created (0x%08X%s%s); run: zelvorn register --user",
+                      static_cast<unsigned>(hr), detail.empty() ? "" : ": ", detail.c_str());
+        callbacks.failed(why);
+    }
+}
+
+void PageControl::post(std::string command)
+{
+    page->post([self = shared_from_this(), command = std::move(command)] {
+        if (self->control)
+            callByName(*self->control.get(), L"postMessage", DispatchKind::Method, Variant::fromText(fromUtf8(command)));
+    });
+}
+
+void PageControl::stopQueue()
+{
+    page->post([self = shared_from_this()] {
+        if (auto queue = queueOf(self->control.get()))
+            queue->StopQueue();
+    });
+}
+
+bool PageControl::busy()
+{
+    bool running = false;
+    page->invoke([&] {
+        if (auto queue = queueOf(control.get()))
+            queue->IsBusy(&running);
+    });
+    return running;
+}
+
+void PageControl::unload()
+{
+    page->post([self = shared_from_this()] {
+        void* raw = nullptr;
+        if (self->control && SUCCEEDED(self->control->QueryInterface(IID_IOleObject, &raw)))
+            ComPtr<IOleObject>::adopt(static_cast<IOleObject*>(raw))->Close();
+        self->control = ComPtr<IDispatch>();
+        self->page->stop();
+        self->callbacks.ended();
+    });
+}

@@ -1,0 +1,74 @@
+#include "PageClient.h"
+
+#include <boost/asio/connect.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <sys/socket.h>
+#include <sys/time.h>
+
+namespace beast = boost::beast;
+namespace websocket = boost::beast::websocket;
+
+PageClient::PageClient(uint16_t port, const std::string& origin, const std::string& host, const std::string& target)
+{
+    const boost::asio::ip::tcp::endpoint server(boost::asio::ip::address_v4::loopback(), port);
+    socket.next_layer().connect(server);
+    const timeval patience{30, 0};
+    setsockopt(socket.next_layer().native_handle(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    socket.set_option(websocket::stream_base::decorator([origin](websocket::request_type& request) {
+        if (!origin.empty())
+            request.set(beast::http::field::origin, origin);
+    }));
+    beast::error_code error;
+    socket.handshake(host.empty() ? "127.0.0.1:" + std::to_string(port) : host, target, error);
+    upgraded = !error;
+}
+
+void PageClient::send(const std::string& text)
+{
+    socket.text(true);
+    socket.write(boost::asio::buffer(text));
+}
+
+void PageClient::sendBinary(const std::string& bytes)
+{
+    socket.binary(true);
+    socket.write(boost::asio::buffer(bytes));
+}
+
+std::optional<std::string> PageClient::read()
+{
+    beast::flat_buffer buffer;
+    beast::error_code error;
+    socket.read(buffer, error);
+    if (error)
+        return std::nullopt;
+    return beast::buffers_to_string(buffer.data());
+}
+
+std::optional<std::string> PageClient::readUntil(const std::string& name)
+{
+    const std::string wanted = "\"name\":\"" + name + "\"";
+    for (;;) {
+        auto event = read();
+        if (!event || event->find(wanted) != std::string::npos)
+            return event;
+    }
+}
+
+int PageClient::closeCode() const
+{
+    return static_cast<int>(socket.reason().code);
+}
+
+std::string PageClient::closeReason() const
+{
+    return std::string(socket.reason().reason.data(), socket.reason().reason.size());
+}
+
+void PageClient::close()
+{
+    beast::error_code ignored;
+    socket.close(websocket::close_code::going_away, ignored);
+}

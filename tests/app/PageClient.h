@@ -1,0 +1,41 @@
+// PageClient: a page's side of `zelvorn serve`'s WebSocket for tests: a real socket to
+// 127.0.0.1 that asks for "/control" with the Origin (and Host) headers a test chooses, sends
+// messages and reads the control's events. Blocking; every read gives up after 30 s.
+//
+// Owned by one test, used on one thread.
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+class PageClient {
+public:
+    // Connects and asks for the upgrade; `host` "" sends "127.0.0.1:<port>".
+    PageClient(uint16_t port, const std::string& origin, const std::string& host = "",
+               const std::string& target = "/control");
+
+    // True when the server took the upgrade.
+    bool open() const { return upgraded; }
+
+    void send(const std::string& text);
+    void sendBinary(const std::string& bytes);
+    // The next text message, or nothing once the socket has closed (then closeCode() and
+    // closeReason() tell what the server said).
+    std::optional<std::string> read();
+    // Reads until an event named `name` arrives; nothing when the socket closes first.
+    std::optional<std::string> readUntil(const std::string& name);
+    int closeCode() const;
+    std::string closeReason() const;
+    // Closes as a page that unloads does.
+    void close();
+
+private:
+    boost::asio::io_context context;
+    boost::beast::websocket::stream<boost::asio::ip::tcp::socket> socket{context};
+    bool upgraded = false;
+};

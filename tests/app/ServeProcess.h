@@ -1,0 +1,45 @@
+// ServeProcess: the built `zelvorn serve` running for one test, on a free port of 127.0.0.1,
+// with the module registered in the test's own hive files, and what a test needs to watch it:
+// its address, its standard error, its resident memory and thread count from /proc, and its
+// exit status after SIGTERM.
+//
+// Owned by one test, used on its thread; the destructor ends the process if the test has not.
+#pragma once
+
+#include "common/TempFolder.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class ServeProcess {
+public:
+    // Starts `zelvorn serve --port 0` with `arguments` after it; fails the test (and leaves
+    // port() 0) when it does not print its address.
+    explicit ServeProcess(const std::vector<std::string>& arguments = {});
+    ~ServeProcess();
+    ServeProcess(const ServeProcess&) = delete;
+    ServeProcess& operator=(const ServeProcess&) = delete;
+
+    uint16_t port() const { return listening; }
+    // "http://127.0.0.1:<port>"
+    std::string origin() const;
+    std::string errors() const { return TempFolder::readFile(dir.file("stderr")); }
+    // VmRSS and the number of threads, from /proc/<pid>/status.
+    size_t residentBytes() const;
+    int threads() const;
+    // SIGTERM, then the exit status (-1 when it did not exit by itself within 30 s).
+    int stop();
+
+    const TempFolder& folder() const { return dir; }
+
+private:
+    std::string statusField(const std::string& name) const;
+
+    TempFolder dir;
+    pid_t pid = -1;
+    uint16_t listening = 0;
+    int status = -1;
+};

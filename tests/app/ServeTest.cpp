@@ -1,0 +1,169 @@
+#include "PageClient.h"
+#include "ServeProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+// One raw HTTP/1.1 exchange: the whole answer the server gives before it closes or goes quiet.
+std::string httpExchange(uint16_t port, const std::string& request)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const timeval patience{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    EXPECT_EQ(write(fd, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+    std::string answer;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return answer;
+}
+
+std::string get(uint16_t port, const std::string& target, const std::string& host)
+{
+    return httpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n");
+}
+
+// The server's whole answer to a WebSocket upgrade of `target`, sent with these headers.
+std::string upgrade(uint16_t port, const std::string& origin, const std::string& host,
+                    const std::string& target = "/control")
+{
+    return httpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: " + host +
+                                  "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
+                                  (origin.empty() ? "" : "Origin: " + origin + "\r\n") + "\r\n");
+}
+
+const char* const kInit = R"({"name":"init","config":{"ThreadCount":1}})";
+
+}  // namespace
+
+// Pages of the server's own origin (and of origins allowed on the command line) get a control
+// each; the events of their commands come back in order.
+TEST(Serve, PagesOfAllowedOriginsDriveTheirOwnControl)
+{
+    ServeProcess serve({"--allow-origin", "HTTP://Example.test:8080"});
+    for (const std::string& origin : {serve.origin(), std::string("http://localhost:") + std::to_string(serve.port()),
+                                      std::string("http://example.test:8080")}) {
+        PageClient page(serve.port(), origin);
+        ASSERT_TRUE(page.open()) << origin << ": " << serve.errors();
+        // Sent before the control exists: queued behind its creation, in order.
+        for (int i = 0; i < 20; ++i)
+            page.send(R"({"name":"init","config":{"ThreadCount":)" + std::to_string(1 + i % 5) + "}}");
+        for (int i = 0; i < 20; ++i) {
+            auto event = page.read();
+            ASSERT_TRUE(event) << "closed: " << page.closeCode() << " " << page.closeReason();
+            EXPECT_EQ(*event, R"({"browser":"ie32","name":"load_complete","version":"1,2,56,31650"})"
+                              "\n");
+        }
+        page.send(R"({"name":"no_such_command"})");
+        page.send("not json at all");
+        page.send(kInit);
+        EXPECT_TRUE(page.readUntil("load_complete")) << "bad commands end nothing";
+    }
+    const std::string index = get(serve.port(), "/", "127.0.0.1:" + std::to_string(serve.port()));
+    EXPECT_EQ(index.rfind("HTTP/1.1 200 OK", 0), 0u) << index;
+    EXPECT_NE(index.find("zelvorn.js"), std::string::npos);
+    EXPECT_EQ(serve.stop(), 0) << serve.errors();
+}
+
+// Everything that is not a page of an allowed origin on this server is turned away with a
+// status or close code that says why, and logged; the server goes on serving.
+TEST(Serve, RefusesForeignOriginsHostsAndOversizeMessages)
+{
+    ServeProcess serve;
+    const std::string self = "127.0.0.1:" + std::to_string(serve.port());
+
+    const std::string port = std::to_string(serve.port());
+    const std::string foreign = upgrade(serve.port(), "http://evil.example", self);
+    EXPECT_EQ(foreign.rfind("HTTP/1.1 403", 0), 0u) << foreign;
+    EXPECT_NE(foreign.find("origin \"http://evil.example\" is not allowed"), std::string::npos) << foreign;
+    EXPECT_EQ(upgrade(serve.port(), "", self).rfind("HTTP/1.1 403", 0), 0u);
+    EXPECT_EQ(upgrade(serve.port(), "null", self).rfind("HTTP/1.1 403", 0), 0u);
+    // A page of a name rebound to 127.0.0.1: its own origin, and its own name in Host.
+    const std::string rebound = upgrade(serve.port(), "http://evil.example:" + port, "evil.example:" + port);
+    EXPECT_EQ(rebound.rfind("HTTP/1.1 403", 0), 0u) << rebound;
+    EXPECT_NE(rebound.find("does not name this server"), std::string::npos) << rebound;
+    EXPECT_EQ(upgrade(serve.port(), serve.origin(), "127.0.0.1:1").rfind("HTTP/1.1 403", 0), 0u);
+    EXPECT_EQ(upgrade(serve.port(), serve.origin(), self, "/other").rfind("HTTP/1.1 404", 0), 0u);
+
+    EXPECT_NE(get(serve.port(), "/", "evil.example").find("HTTP/1.1 403"), std::string::npos);
+    EXPECT_NE(get(serve.port(), "/../CMakeLists.txt", self).find("HTTP/1.1 404"), std::string::npos);
+    EXPECT_NE(get(serve.port(), "/.hidden", self).find("HTTP/1.1 404"), std::string::npos);
+    EXPECT_NE(httpExchange(serve.port(), "POST / HTTP/1.1\r\nHost: " + self + "\r\nContent-Length: 1\r\n\r\nx")
+                  .find("HTTP/1.1 413"),
+              std::string::npos);
+    EXPECT_NE(httpExchange(serve.port(), "DELETE / HTTP/1.1\r\nHost: " + self + "\r\n\r\n").find("HTTP/1.1 405"),
+              std::string::npos);
+    const std::string bigHeader = "GET / HTTP/1.1\r\nHost: " + self + "\r\nX-Fill: " + std::string(9000, 'x') + "\r\n\r\n";
+    EXPECT_NE(httpExchange(serve.port(), bigHeader).find("HTTP/1.1 431"), std::string::npos);
+
+    PageClient oversize(serve.port(), serve.origin());
+    ASSERT_TRUE(oversize.open());
+    oversize.send(std::string(16 * 1024 * 1024 + 1, ' '));
+    EXPECT_FALSE(oversize.read());
+    EXPECT_EQ(oversize.closeCode(), 1009);  // too big
+    PageClient binary(serve.port(), serve.origin());
+    ASSERT_TRUE(binary.open());
+    binary.sendBinary("{}");
+    EXPECT_FALSE(binary.read());
+    EXPECT_EQ(binary.closeCode(), 1003);
+    EXPECT_EQ(binary.closeReason(), "text messages only");
+
+    PageClient page(serve.port(), serve.origin());
+    ASSERT_TRUE(page.open());
+    page.send(std::string(16 * 1024 * 1024 - 200, ' ') + kInit);  // just under the limit: a command
+    EXPECT_TRUE(page.readUntil("load_complete"));
+
+    const std::string log = serve.errors();
+    EXPECT_NE(log.find("refused GET /control: 403 origin \"http://evil.example\""), std::string::npos) << log;
+    EXPECT_NE(log.find("refused GET /control: 403 no Origin header"), std::string::npos) << log;
+    EXPECT_NE(log.find("page closed: a message longer than 16777216 bytes"), std::string::npos) << log;
+    EXPECT_EQ(serve.stop(), 0) << log;
+}
+
+// A page that connects and goes away a thousand times leaves neither threads nor memory behind.
+TEST(ServeConcurrency, AThousandPagesComeAndGoWithFlatMemoryAndThreads)
+{
+    ServeProcess serve;
+    auto visit = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            PageClient page(serve.port(), serve.origin());
+            ASSERT_TRUE(page.open());
+            page.send(kInit);
+            ASSERT_TRUE(page.readUntil("load_complete"));
+            page.close();
+        }
+    };
+    // Warm up: allocator pools, the module loaded, the registry read.
+    visit(100);
+    const size_t memoryBefore = serve.residentBytes();
+    const int threadsBefore = serve.threads();
+    visit(1000);
+    // A closed page's apartment ends right after its socket: give the last one a moment.
+    int threadsAfter = serve.threads();
+    for (int i = 0; i < 250 && threadsAfter > threadsBefore; ++i) {
+        usleep(20000);
+        threadsAfter = serve.threads();
+    }
+    const size_t memoryAfter = serve.residentBytes();
+    EXPECT_LE(threadsAfter, threadsBefore);
+    // Closed pages whose controls stayed alive cost about 3 KB each (a thread that stayed, far
+    // more); the host's own churn stays well under 1 MB.
+    EXPECT_LT(memoryAfter, memoryBefore + 1024 * 1024)
+        << "before " << memoryBefore << " after " << memoryAfter;
+    EXPECT_EQ(serve.stop(), 0) << serve.errors();
+}
