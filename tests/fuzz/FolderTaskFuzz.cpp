@@ -1,0 +1,45 @@
+// The task object of a folder as a page sends it with "add_folder": a new folder is laid out
+// under the download folder, and no listing places the folder outside it, or a file outside the folder.
+#include "Inside.h"
+
+#include "component/Config.h"
+#include "component/FdDownItem.h"
+#include "component/TaskMgr.h"
+#include "support/JsonText.h"
+#include "support/Path.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+#include <json/value.h>
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    TaskMgr::instance().setSender([](Json::Value&) {});  // "init_end" goes nowhere
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    const FuzzRoot& root = input.PickValueInArray(kFuzzRoots);
+    Json::Value task;
+    if (!parseJson(input.ConsumeRemainingBytesAsString(), task))
+        return 0;
+    Config::instance().setFolder(root.given);
+    FdDownItem folder;
+    try {
+        folder.fromJson(task);
+    } catch (const Json::LogicError&) {
+        return 0;  // a member of a type the task format does not allow: the command is dropped
+    }
+    if (folder.lenLoc > 0)
+        return 0;  // a resumed folder keeps the paths the page saved for it
+    const std::string folderRoot = fileSystemPath(folder.pathLoc);
+    if (!insideRoot(folderRoot, root.native, true))
+        std::abort();
+    for (const auto& file : folder.files)
+        if (!insideRoot(fileSystemPath(file->pathLoc), folderRoot, true))
+            std::abort();
+    return 0;
+}
