@@ -178,13 +178,16 @@ TEST(ControlConcurrency, PagesComeAndGoWhileWorkersSend)
     std::atomic<bool> done{false};
     std::atomic<int> afterUnload{0};
     std::vector<std::thread> workers;
-    for (int t = 0; t < kWorkers; ++t)
-        workers.emplace_back([&, t] {
-            for (int i = 0; !done; ++i) {
-                Json::Value event = progressEvent(t, i);
-                TaskMgr::instance().sendEvent(event);
-            }
-        });
+    // Started once the first control has installed the event sender: before it, sending throws.
+    auto startWorkers = [&] {
+        for (int t = 0; t < kWorkers; ++t)
+            workers.emplace_back([&, t] {
+                for (int i = 0; !done; ++i) {
+                    Json::Value event = progressEvent(t, i);
+                    TaskMgr::instance().sendEvent(event);
+                }
+            });
+    };
     for (int p = 0; p < kPages; ++p) {
         auto apartment = Apartment::create();
         auto unloaded = std::make_shared<std::atomic<bool>>(false);
@@ -200,6 +203,8 @@ TEST(ControlConcurrency, PagesComeAndGoWhileWorkersSend)
                                          ++*received;
                                      }).get());
         });
+        if (workers.empty())
+            startWorkers();
         while (*received < 20)
             std::this_thread::yield();
         apartment->post([control, unloaded, apartment]() mutable {

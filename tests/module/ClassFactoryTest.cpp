@@ -103,8 +103,9 @@ TEST(ClassFactory, AggregatedControlDelegatesToTheOuterObject)
         EXPECT_EQ(factory->CreateInstance(&outer, IID_IDispatch, &raw), CLASS_E_NOAGGREGATION);
         ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, &raw), S_OK);
         outer.inner = ComPtr<IUnknown>::adopt(static_cast<IUnknown*>(raw));
+        // The inner object's reference and the event sender's, both on the outer object.
         const uint32_t held = countOf(outer);
-        EXPECT_EQ(held, 1u);
+        EXPECT_EQ(held, 2u);
 
         ASSERT_EQ(outer.QueryInterface(IID_IDispatch, &raw), S_OK);
         auto dispatch = ComPtr<IDispatch>::adopt(static_cast<IDispatch*>(raw));
