@@ -2,8 +2,6 @@
 
 #include "HttpConnection.h"
 
-#include <boost/asio/strand.hpp>
-
 #include <chrono>
 
 namespace {
@@ -110,7 +108,7 @@ void PageServer::stop()
 {
     if (pool.empty())
         return;
-    boost::asio::post(context, [this] { acceptor.close(); });
+    boost::asio::post(acceptor.get_executor(), [this] { acceptor.close(); });
     std::vector<std::shared_ptr<PageSession>> open;
     {
         std::lock_guard<std::mutex> lock(pages->lock);

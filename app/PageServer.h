@@ -13,6 +13,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/strand.hpp>
 
 #include <condition_variable>
 #include <cstdint>
@@ -55,7 +56,7 @@ private:
     const StaticFiles files;
     std::optional<RequestPolicy> policy;  // set by start() before the first accept
     boost::asio::io_context context;
-    boost::asio::ip::tcp::acceptor acceptor{context};
+    boost::asio::ip::tcp::acceptor acceptor{boost::asio::make_strand(context)};  // its strand only, once started
     std::vector<std::thread> pool;
     uint16_t listening = 0;
 

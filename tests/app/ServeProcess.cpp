@@ -22,12 +22,13 @@ const std::string kProgram = ZV_BINARY_DIR "/app/zelvorn";
 
 }  // namespace
 
-ServeProcess::ServeProcess(const std::vector<std::string>& arguments)
+ServeProcess::ServeProcess(const std::vector<std::string>& arguments, const std::vector<std::string>& environment)
 {
     std::vector<std::string> settings{"ZELVORN_REGISTRY_USER=" + dir.file("user.json"),
                                       "ZELVORN_REGISTRY_MACHINE=" + dir.file("machine.json")};
     const std::string registering = settings[0] + " " + settings[1] + " '" + kProgram + "' register --user >/dev/null";
     EXPECT_EQ(std::system(registering.c_str()), 0);
+    settings.insert(settings.end(), environment.begin(), environment.end());
 
     std::vector<char*> env;
     for (auto& setting : settings)

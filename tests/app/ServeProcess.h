@@ -16,9 +16,11 @@
 
 class ServeProcess {
 public:
-    // Starts `zelvorn serve --port 0` with `arguments` after it; fails the test (and leaves
-    // port() 0) when it does not print its address.
-    explicit ServeProcess(const std::vector<std::string>& arguments = {});
+    // Starts `zelvorn serve --port 0` with `arguments` after it, and `environment` settings
+    // ("NAME=value") before the inherited ones; fails the test (and leaves port() 0) when it
+    // does not print its address.
+    explicit ServeProcess(const std::vector<std::string>& arguments = {},
+                          const std::vector<std::string>& environment = {});
     ~ServeProcess();
     ServeProcess(const ServeProcess&) = delete;
     ServeProcess& operator=(const ServeProcess&) = delete;
