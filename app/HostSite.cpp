@@ -1,8 +1,8 @@
 #include "HostSite.h"
 
-ComPtr<HostSite> HostSite::create()
+ComPtr<HostSite> HostSite::create(std::string pageOrigin)
 {
-    return ComPtr<HostSite>(new HostSite());
+    return ComPtr<HostSite>(new HostSite(std::move(pageOrigin)));
 }
 
 HRESULT HostSite::QueryInterface(const GUID& iid, void** out)

@@ -61,11 +61,12 @@ void HttpConnection::handle(PageSession::Request request)
     if (beast::websocket::is_upgrade(request)) {
         if (target != "/control")
             return refuse(request, http::status::not_found, "no WebSocket endpoint here; the control is at /control");
-        const std::string originProblem = policy.checkOrigin(std::string(request[http::field::origin]));
+        std::string origin(request[http::field::origin]);
+        const std::string originProblem = policy.checkOrigin(origin);
         if (!originProblem.empty())
             return refuse(request, http::status::forbidden, originProblem);
         stream.expires_never();
-        std::make_shared<PageSession>(std::move(stream), pageHooks)->start(std::move(request));
+        std::make_shared<PageSession>(std::move(stream), pageHooks)->start(std::move(request), std::move(origin));
         return;
     }
     if (request.method() != http::verb::get && request.method() != http::verb::head)

@@ -34,20 +34,21 @@ ComPtr<IDownloadQueue> queueOf(IDispatch* control)
 
 }  // namespace
 
-std::shared_ptr<PageControl> PageControl::open(Callbacks callbacks)
+std::shared_ptr<PageControl> PageControl::open(std::string origin, Callbacks callbacks)
 {
     auto opened = std::make_shared<PageControl>(Token{}, std::move(callbacks));
-    opened->page->post([opened] { opened->create(); });
+    opened->page->post([opened, origin = std::move(origin)] { opened->create(origin); });
     return opened;
 }
 
 PageControl::PageControl(Token, Callbacks callbacks) : callbacks(std::move(callbacks)) {}
 
-void PageControl::create()
+void PageControl::create(const std::string& origin)
 {
     IDispatch* created = nullptr;
     std::string detail;
-    HRESULT hr = createByProgId(kProgId, HostSite::create().get(), &created, &detail);
+    const auto site = HostSite::create(origin);
+    HRESULT hr = createByProgId(kProgId, site.get(), &created, &detail);
     if (SUCCEEDED(hr)) {
         control = ComPtr<IDispatch>::adopt(created);
         auto deliver = ScriptFunction::create([event = callbacks.event](const std::wstring& text) { event(toUtf8(text)); });
@@ -56,8 +57,9 @@ void PageControl::create()
     if (FAILED(hr)) {
         control = ComPtr<IDispatch>();
         char why[200];
-        std::snprintf(why, sizeof why, "the control cannot be created (0x%08X%s%s); run: zelvorn register --user",
-                      static_cast<unsigned>(hr), detail.empty() ? "" : ": ", detail.c_str());
+        std::snprintf(why, sizeof why, "the control for %s cannot be created (0x%08X%s%s); run: zelvorn register --user",
+                      site->pageOrigin().empty() ? "the host" : site->pageOrigin().c_str(), static_cast<unsigned>(hr),
+                      detail.empty() ? "" : ": ", detail.c_str());
         callbacks.failed(why);
     }
 }

@@ -27,9 +27,10 @@ public:
         std::function<void()> ended;                          // once, after unload()
     };
 
-    // Starts making the control; it is ready for the commands posted after this.
-    static std::shared_ptr<PageControl> open(Callbacks callbacks);
-    explicit PageControl(Token, Callbacks callbacks);
+    // Starts making the control for a page of `origin` (its site says so); it is ready for the
+    // commands posted after this.
+    static std::shared_ptr<PageControl> open(std::string origin, Callbacks callbacks);
+    PageControl(Token, Callbacks callbacks);
 
     // One postMessage text (UTF-8), after those posted before.
     void post(std::string command);
@@ -42,7 +43,7 @@ public:
     void unload();
 
 private:
-    void create();
+    void create(const std::string& origin);
 
     const Callbacks callbacks;
     const std::shared_ptr<Apartment> page = Apartment::create();

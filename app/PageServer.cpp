@@ -87,7 +87,7 @@ bool PageServer::stopDownloads(std::chrono::seconds patience)
     // server's own stops them.
     std::shared_ptr<PageControl> own;
     if (!open)
-        own = PageControl::open({[](const std::string&) {}, [](const std::string&) {}, [] {}});
+        own = PageControl::open("", {[](const std::string&) {}, [](const std::string&) {}, [] {}});
     PageControl& control = open ? open->control() : *own;
     control.stopQueue();
     const auto deadline = std::chrono::steady_clock::now() + patience;

@@ -28,7 +28,7 @@ PageSession::~PageSession()
     hooks.closed(this);
 }
 
-void PageSession::start(Request upgrade)
+void PageSession::start(Request upgrade, std::string origin)
 {
     beast::get_lowest_layer(socket).expires_never();
     socket.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
@@ -50,7 +50,7 @@ void PageSession::start(Request upgrade)
             });
     };
     callbacks.ended = hooks.pageEnded;
-    page = PageControl::open(std::move(callbacks));
+    page = PageControl::open(std::move(origin), std::move(callbacks));
     hooks.opened(shared_from_this());
     socket.async_accept(upgrade, beast::bind_front_handler(&PageSession::onAccept, shared_from_this()));
 }

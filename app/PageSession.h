@@ -36,8 +36,9 @@ public:
     PageSession(boost::beast::tcp_stream stream, Hooks hooks);
     ~PageSession();
 
-    // Completes the WebSocket handshake of `upgrade` (already checked) and starts the page.
-    void start(Request upgrade);
+    // Completes the WebSocket handshake of `upgrade` (already checked) and starts the page of
+    // `origin`.
+    void start(Request upgrade, std::string origin);
     // Closes the socket ("going away"); any thread.
     void close();
     // The page's control; valid once start() has run.

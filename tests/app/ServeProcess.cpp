@@ -28,7 +28,7 @@ ServeProcess::ServeProcess(const std::vector<std::string>& arguments, const std:
                                       "ZELVORN_REGISTRY_MACHINE=" + dir.file("machine.json")};
     const std::string registering = settings[0] + " " + settings[1] + " '" + kProgram + "' register --user >/dev/null";
     EXPECT_EQ(std::system(registering.c_str()), 0);
-    settings.insert(settings.end(), environment.begin(), environment.end());
+    settings.insert(settings.begin(), environment.begin(), environment.end());  // the first of a name counts
 
     std::vector<char*> env;
     for (auto& setting : settings)

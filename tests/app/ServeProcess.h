@@ -17,8 +17,8 @@
 class ServeProcess {
 public:
     // Starts `zelvorn serve --port 0` with `arguments` after it, and `environment` settings
-    // ("NAME=value") before the inherited ones; fails the test (and leaves port() 0) when it
-    // does not print its address.
+    // ("NAME=value") that take the place of its own and the inherited ones; fails the test (and
+    // leaves port() 0) when it does not print its address.
     explicit ServeProcess(const std::vector<std::string>& arguments = {},
                           const std::vector<std::string>& environment = {});
     ~ServeProcess();

@@ -136,6 +136,25 @@ TEST(Serve, RefusesForeignOriginsHostsAndOversizeMessages)
     EXPECT_EQ(serve.stop(), 0) << log;
 }
 
+// Without a registered control a page is told why, and the server goes on.
+TEST(Serve, APageWithoutAControlIsToldWhy)
+{
+    TempFolder empty;
+    ServeProcess serve({}, {"ZELVORN_REGISTRY_USER=" + empty.file("user.json"),
+                            "ZELVORN_REGISTRY_MACHINE=" + empty.file("machine.json")});
+    for (int i = 0; i < 2; ++i) {
+        PageClient page(serve.port(), serve.origin());
+        ASSERT_TRUE(page.open());
+        page.send(kInit);
+        EXPECT_FALSE(page.read());
+        EXPECT_EQ(page.closeCode(), 1011);
+        EXPECT_NE(page.closeReason().find("the control for " + serve.origin() + " cannot be created"), std::string::npos)
+            << page.closeReason();
+    }
+    EXPECT_NE(serve.errors().find("run: zelvorn register --user"), std::string::npos) << serve.errors();
+    EXPECT_EQ(serve.stop(), 0) << serve.errors();
+}
+
 // A page that connects and goes away a thousand times leaves neither threads nor memory behind.
 TEST(ServeConcurrency, AThousandPagesComeAndGoWithFlatMemoryAndThreads)
 {
