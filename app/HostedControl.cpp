@@ -1,5 +1,6 @@
 #include "HostedControl.h"
 
+#include "CallByName.h"
 #include "HostSite.h"
 #include "platform/CreateByProgId.h"
 #include "platform/Registry.h"
@@ -13,18 +14,7 @@
 
 namespace {
 
-const wchar_t* const kProgId = L"Dravik.DownloaderPartition";
-
-// Calls one member of the control by name, as a page's script does.
-HRESULT callByName(IDispatch& control, const wchar_t* name, DispatchKind kind, Variant argument)
-{
-    DISPID id = 0;
-    HRESULT hr = control.GetIDsOfNames(name, &id);
-    if (FAILED(hr))
-        return hr;
-    std::vector<Variant> args{std::move(argument)};
-    return control.Invoke(id, kind, args, nullptr);
-}
+const wchar_t* const kProgId = kControlProgId;
 
 void reportCreationFailure(HRESULT hr, const std::string& detail)
 {

@@ -1,5 +1,6 @@
 #include "PageControl.h"
 
+#include "CallByName.h"
 #include "HostSite.h"
 #include "platform/CreateByProgId.h"
 #include "platform/DownloadQueue.h"
@@ -11,17 +12,7 @@
 
 namespace {
 
-const wchar_t* const kProgId = L"Dravik.DownloaderPartition";
-
-HRESULT callByName(IDispatch& control, const wchar_t* name, DispatchKind kind, Variant argument)
-{
-    DISPID id = 0;
-    HRESULT hr = control.GetIDsOfNames(name, &id);
-    if (FAILED(hr))
-        return hr;
-    std::vector<Variant> args{std::move(argument)};
-    return control.Invoke(id, kind, args, nullptr);
-}
+const wchar_t* const kProgId = kControlProgId;
 
 // The control's queue interface, or null.
 ComPtr<IDownloadQueue> queueOf(IDispatch* control)
