@@ -2,8 +2,8 @@
 
 Config& Config::instance()
 {
-    static Config config;
-    return config;
+    static Config* const config = new Config();  // outlives detached workers at exit
+    return *config;
 }
 
 std::string Config::cookie() const

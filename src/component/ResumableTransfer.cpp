@@ -197,9 +197,10 @@ bool ResumableTransfer::alreadyWhole()
     if (request.statusCode != 416 || requestedFrom <= 0 || !request.response().find("Content-Range", range))
         return false;
     using namespace boost::xpressive;
-    static const sregex unsatisfied = sregex::compile("bytes\\s+\\*/(\\d+)");
+    // Never destroyed: detached workers may still judge an answer while the process exits.
+    static const sregex* const unsatisfied = new sregex(sregex::compile("bytes\\s+\\*/(\\d+)"));
     smatch match;
-    if (!regex_match(range, match, unsatisfied))
+    if (!regex_match(range, match, *unsatisfied))
         return false;
     const int64_t total = parseInt64(match[1].str());
     const int64_t known = file.lenSvr;

@@ -21,13 +21,14 @@ bool parseJson(const std::string& text, Json::Value& value)
 
 std::string writeCompactJson(const Json::Value& value)
 {
-    // Read-only once made, so every thread may make its writers from it.
-    static const Json::StreamWriterBuilder builder = [] {
-        Json::StreamWriterBuilder settings;
-        settings["indentation"] = "";       // one line, no white space
-        settings["commentStyle"] = "None";  // comments a parsed command carried stay out
-        settings["emitUTF8"] = true;        // non-ASCII text as its characters, not \u escapes
+    // Read-only once made, so every thread may make its writers from it. Never destroyed: a
+    // detached queue thread may still send an event while the process exits.
+    static const Json::StreamWriterBuilder* const builder = [] {
+        auto* settings = new Json::StreamWriterBuilder;
+        (*settings)["indentation"] = "";       // one line, no white space
+        (*settings)["commentStyle"] = "None";  // comments a parsed command carried stay out
+        (*settings)["emitUTF8"] = true;        // non-ASCII text as its characters, not \u escapes
         return settings;
     }();
-    return Json::writeString(builder, value) + '\n';
+    return Json::writeString(*builder, value) + '\n';
 }
