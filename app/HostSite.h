@@ -6,24 +6,18 @@
 // Any thread.
 #pragma once
 
-#include "platform/RefCounted.h"
-#include "platform/Unknown.h"
+#include "platform/ComObject.h"
 
 #include <string>
 
-class HostSite : public IUnknown {
+class HostSite : public ComObject<IUnknown> {
 public:
     // A new site with one reference, owned by the returned pointer.
     static ComPtr<HostSite> create(std::string pageOrigin = "");
 
     const std::string& pageOrigin() const { return origin; }
 
-    HRESULT QueryInterface(const GUID& iid, void** out) override;
-    uint32_t AddRef() override { return refs.addRef(); }
-    uint32_t Release() override;
-
 private:
     explicit HostSite(std::string pageOrigin) : origin(std::move(pageOrigin)) {}
     const std::string origin;
-    RefCounted refs;
 };

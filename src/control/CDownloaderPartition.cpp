@@ -51,47 +51,6 @@ HRESULT CDownloaderPartition::construct()
     return S_OK;
 }
 
-HRESULT CDownloaderPartition::QueryInterface(const GUID& iid, void** out)
-{
-    if (!out)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IDownloaderPartition) {
-        AddRef();
-        *out = static_cast<IDownloaderPartition*>(this);
-        return S_OK;
-    }
-    if (iid == IID_IObjectSafety) {
-        AddRef();
-        *out = static_cast<IObjectSafety*>(this);
-        return S_OK;
-    }
-    if (iid == IID_IObjectWithSite) {
-        AddRef();
-        *out = static_cast<IObjectWithSite*>(this);
-        return S_OK;
-    }
-    if (iid == IID_IOleObject) {
-        AddRef();
-        *out = static_cast<IOleObject*>(this);
-        return S_OK;
-    }
-    if (iid == IID_IDownloadQueue) {
-        AddRef();
-        *out = static_cast<IDownloadQueue*>(this);
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-uint32_t CDownloaderPartition::Release()
-{
-    uint32_t remaining;
-    if (refs.releaseLast(remaining))
-        delete this;
-    return remaining;
-}
-
 HRESULT CDownloaderPartition::GetIDsOfNames(const std::wstring& name, DISPID* id)
 {
     return downloaderPartitionDispatch().idOfName(name, id);

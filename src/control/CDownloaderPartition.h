@@ -13,12 +13,12 @@
 #include "control/DeliveryLock.h"
 #include "control/IDownloaderPartition.h"
 #include "platform/Apartment.h"
+#include "platform/ComObject.h"
 #include "platform/DownloadQueue.h"
 #include "platform/InterfaceTable.h"
 #include "platform/ObjectSafety.h"
 #include "platform/ObjectWithSite.h"
 #include "platform/OleObject.h"
-#include "platform/RefCounted.h"
 
 #include <json/value.h>
 
@@ -28,11 +28,8 @@
 #include <memory>
 #include <string>
 
-class CDownloaderPartition : public IDownloaderPartition,
-                             public IObjectSafety,
-                             public IObjectWithSite,
-                             public IOleObject,
-                             public IDownloadQueue {
+class CDownloaderPartition
+    : public ComObject<IDownloaderPartition, IObjectSafety, IObjectWithSite, IOleObject, IDownloadQueue> {
 public:
     using CommandHandler = std::function<void(Json::Value& message)>;
 
@@ -41,10 +38,6 @@ public:
     // Creates a control in the calling thread's apartment and hands out one reference.
     // Fails with the registration's result when the calling thread is no apartment.
     static HRESULT create(CDownloaderPartition** out);
-
-    HRESULT QueryInterface(const GUID& iid, void** out) override;
-    uint32_t AddRef() override { return refs.addRef(); }
-    uint32_t Release() override;
 
     HRESULT GetIDsOfNames(const std::wstring& name, DISPID* id) override;
     HRESULT Invoke(DISPID id, DispatchKind kind, std::vector<Variant>& args, Variant* result) override;
@@ -97,5 +90,4 @@ private:
     int m_deliveryDepth = 0;  // page's thread only: callbacks now running for FireRecvMessage
     ComPtr<IUnknown> m_site;        // page's thread only; stored for the host, never used
     uint32_t m_safetyOptions = 0;   // page's thread only; the same for every interface
-    RefCounted refs;
 };

@@ -31,27 +31,6 @@ HRESULT DownloaderPartitionProxy::carry(Call call)
     return hr;
 }
 
-HRESULT DownloaderPartitionProxy::QueryInterface(const GUID& iid, void** out)
-{
-    if (!out)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IDownloaderPartition) {
-        AddRef();
-        *out = static_cast<IDownloaderPartition*>(this);
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-uint32_t DownloaderPartitionProxy::Release()
-{
-    uint32_t remaining;
-    if (refs.releaseLast(remaining))
-        delete this;
-    return remaining;
-}
-
 HRESULT DownloaderPartitionProxy::GetIDsOfNames(const std::wstring& name, DISPID* id)
 {
     return downloaderPartitionDispatch().idOfName(name, id);

@@ -8,20 +8,16 @@
 
 #include "control/IDownloaderPartition.h"
 #include "platform/Apartment.h"
-#include "platform/RefCounted.h"
+#include "platform/ComObject.h"
 
 #include <memory>
 
-class DownloaderPartitionProxy : public IDownloaderPartition {
+class DownloaderPartitionProxy : public ComObject<IDownloaderPartition> {
 public:
     // Registers the proxy factory of IDownloaderPartition with the interface table (once).
     static void registerFactory();
 
     DownloaderPartitionProxy(IDownloaderPartition* target, std::shared_ptr<Apartment> apartment);
-
-    HRESULT QueryInterface(const GUID& iid, void** out) override;
-    uint32_t AddRef() override { return refs.addRef(); }
-    uint32_t Release() override;
 
     HRESULT GetIDsOfNames(const std::wstring& name, DISPID* id) override;
     HRESULT Invoke(DISPID id, DispatchKind kind, std::vector<Variant>& args, Variant* result) override;
@@ -37,5 +33,4 @@ private:
 
     ComPtr<IDownloaderPartition> target;
     std::shared_ptr<Apartment> apartment;
-    RefCounted refs;
 };

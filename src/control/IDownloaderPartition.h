@@ -9,6 +9,8 @@
 #include <string>
 
 struct IDownloaderPartition : IDispatch {
+    static const GUID& uuid() { return IID_IDownloaderPartition; }
+
     // The version text; a null out pointer is tolerated.
     virtual HRESULT get_Version(std::wstring* version) = 0;
     // Delivers one event text to the page's callback.

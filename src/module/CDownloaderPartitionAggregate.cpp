@@ -25,20 +25,7 @@ CDownloaderPartitionAggregate::~CDownloaderPartitionAggregate()
 
 HRESULT CDownloaderPartitionAggregate::QueryInterface(const GUID& iid, void** out)
 {
-    if (!out)
-        return E_POINTER;
-    if (iid == IID_IUnknown) {
-        AddRef();
-        *out = static_cast<IUnknown*>(this);
-        return S_OK;
-    }
-    return control->queryOwn(iid, out);
-}
-
-uint32_t CDownloaderPartitionAggregate::Release()
-{
-    uint32_t remaining;
-    if (refs.releaseLast(remaining))
-        delete this;
-    return remaining;
+    if (iid == IID_IUnknown)
+        return ComObject::QueryInterface(iid, out);
+    return out ? control->queryOwn(iid, out) : E_POINTER;
 }

@@ -8,21 +8,20 @@
 
 #include "control/CDownloaderPartition.h"
 
-class CDownloaderPartitionAggregate : public IUnknown {
+class CDownloaderPartitionAggregate : public ComObject<IUnknown> {
 public:
     // The inner unknown of a new control inside `outer`, with one reference; fails with the
     // control's construction result.
     static HRESULT create(IUnknown* outer, void** out);
 
+    // IUnknown is this object; every other interface is the control's.
     HRESULT QueryInterface(const GUID& iid, void** out) override;
-    uint32_t AddRef() override { return refs.addRef(); }
-    uint32_t Release() override;
 
 private:
     // The control with its IUnknown delegated to the outer object.
     class Contained : public CDownloaderPartition {
     public:
-        explicit Contained(IUnknown* outer) : outer(outer) {}
+        explicit Contained(IUnknown* owner) : outer(owner) {}
         ~Contained() override = default;
         HRESULT construct() { return CDownloaderPartition::construct(); }
         // The control's own answer, for the inner unknown.
@@ -40,5 +39,4 @@ private:
     ~CDownloaderPartitionAggregate() override;
 
     Contained* const control;  // owned; deleted with this object
-    RefCounted refs;
 };

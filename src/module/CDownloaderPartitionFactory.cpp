@@ -4,27 +4,6 @@
 #include "module/CDownloaderPartitionObject.h"
 #include "module/CZelvornAppModule.h"
 
-HRESULT CDownloaderPartitionFactory::QueryInterface(const GUID& iid, void** out)
-{
-    if (!out)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-        AddRef();
-        *out = static_cast<IClassFactory*>(this);
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-uint32_t CDownloaderPartitionFactory::Release()
-{
-    uint32_t remaining;
-    if (refs.releaseLast(remaining))
-        delete this;
-    return remaining;
-}
-
 HRESULT CDownloaderPartitionFactory::CreateInstance(IUnknown* outer, const GUID& iid, void** out)
 {
     if (!out)

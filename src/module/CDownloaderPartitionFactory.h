@@ -6,17 +6,10 @@
 #pragma once
 
 #include "platform/ClassFactory.h"
-#include "platform/RefCounted.h"
+#include "platform/ComObject.h"
 
-class CDownloaderPartitionFactory : public IClassFactory {
+class CDownloaderPartitionFactory : public ComObject<IClassFactory> {
 public:
-    HRESULT QueryInterface(const GUID& iid, void** out) override;
-    uint32_t AddRef() override { return refs.addRef(); }
-    uint32_t Release() override;
-
     HRESULT CreateInstance(IUnknown* outer, const GUID& iid, void** out) override;
     HRESULT LockServer(bool lock) override;
-
-private:
-    RefCounted refs;
 };

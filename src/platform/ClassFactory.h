@@ -6,6 +6,8 @@
 #include "platform/Unknown.h"
 
 struct IClassFactory : IUnknown {
+    static const GUID& uuid() { return IID_IClassFactory; }
+
     // A new instance answering `iid`. With an `outer` object the instance is aggregated: `iid`
     // must then be IID_IUnknown and `out` receives the instance's own (inner) unknown.
     virtual HRESULT CreateInstance(IUnknown* outer, const GUID& iid, void** out) = 0;

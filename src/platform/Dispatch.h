@@ -36,6 +36,8 @@ struct Variant {
 };
 
 struct IDispatch : IUnknown {
+    static const GUID& uuid() { return IID_IDispatch; }
+
     virtual HRESULT GetIDsOfNames(const std::wstring& name, DISPID* id) = 0;
     virtual HRESULT Invoke(DISPID id, DispatchKind kind, std::vector<Variant>& args, Variant* result) = 0;
 };

@@ -9,6 +9,8 @@
 extern const GUID IID_IDownloadQueue;
 
 struct IDownloadQueue : IUnknown {
+    static const GUID& uuid() { return IID_IDownloadQueue; }
+
     // True while a queue runs or a job still has events to send.
     virtual HRESULT IsBusy(bool* busy) = 0;
     // Stops the queue and every running job; does not wait.

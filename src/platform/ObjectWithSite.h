@@ -5,6 +5,8 @@
 #include "platform/Unknown.h"
 
 struct IObjectWithSite : IUnknown {
+    static const GUID& uuid() { return IID_IObjectWithSite; }
+
     // Stores `site` (null clears it); the object keeps a reference.
     virtual HRESULT SetSite(IUnknown* site) = 0;
     // The stored site's answer to `iid`.

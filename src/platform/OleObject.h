@@ -9,6 +9,8 @@
 extern const GUID IID_IOleObject;
 
 struct IOleObject : IUnknown {
+    static const GUID& uuid() { return IID_IOleObject; }
+
     // The page is going away: the object drops what ties it to the page and to the process's
     // tables, so that it is freed once its last reference goes.
     virtual HRESULT Close() = 0;

@@ -15,24 +15,3 @@ void ScriptFunction::invoke(const std::wstring& text)
         // The page's failure is its own; the next event is delivered as usual.
     }
 }
-
-HRESULT ScriptFunction::QueryInterface(const GUID& iid, void** out)
-{
-    if (!out)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IScriptFunction) {
-        AddRef();
-        *out = this;
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-uint32_t ScriptFunction::Release()
-{
-    uint32_t remaining;
-    if (refs.releaseLast(remaining))
-        delete this;
-    return remaining;
-}

@@ -5,15 +5,19 @@
 // side throws is caught and ignored, so one failing callback never stops later deliveries.
 #pragma once
 
-#include "platform/RefCounted.h"
-#include "platform/Unknown.h"
+#include "platform/ComObject.h"
 
 #include <functional>
 #include <string>
 
 extern const GUID IID_IScriptFunction;
 
-class ScriptFunction : public IUnknown {
+// The identity under which a page's function travels between hosts and the interface table.
+struct IScriptFunction : IUnknown {
+    static const GUID& uuid() { return IID_IScriptFunction; }
+};
+
+class ScriptFunction : public ComObject<IScriptFunction> {
 public:
     using Callback = std::function<void(const std::wstring& text)>;
 
@@ -22,12 +26,7 @@ public:
 
     void invoke(const std::wstring& text);
 
-    HRESULT QueryInterface(const GUID& iid, void** out) override;
-    uint32_t AddRef() override { return refs.addRef(); }
-    uint32_t Release() override;
-
 private:
     explicit ScriptFunction(Callback cb) : callback(std::move(cb)) {}
     Callback callback;
-    RefCounted refs;
 };

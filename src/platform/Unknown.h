@@ -9,6 +9,7 @@
 #include <utility>
 
 struct IUnknown {
+    static const GUID& uuid() { return IID_IUnknown; }
     virtual HRESULT QueryInterface(const GUID& iid, void** out) = 0;
     virtual uint32_t AddRef() = 0;
     virtual uint32_t Release() = 0;

@@ -3,9 +3,10 @@
 #include "platform/Apartment.h"
 #include "platform/ClassFactory.h"
 #include "platform/Dispatch.h"
-#include "platform/RefCounted.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 namespace {
 
@@ -39,15 +40,10 @@ public:
         }
         return inner ? inner->QueryInterface(iid, out) : E_NOINTERFACE;
     }
-    uint32_t AddRef() override { return refs.addRef(); }
-    uint32_t Release() override
-    {
-        uint32_t remaining;
-        refs.releaseLast(remaining);  // kept by the test: its count is what is checked
-        return remaining;
-    }
+    uint32_t AddRef() override { return ++refs; }
+    uint32_t Release() override { return --refs; }  // kept by the test: its count is what is checked
     ComPtr<IUnknown> inner;
-    RefCounted refs;
+    std::atomic<uint32_t> refs{0};
 };
 
 }  // namespace
