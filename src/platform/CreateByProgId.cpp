@@ -31,32 +31,30 @@ private:
     Registry machine;
 };
 
-}  // namespace
-
-HRESULT createByProgId(const std::wstring& progId, IUnknown* site, IDispatch** out, std::string* detail)
+// The class registered for `progId` (following CurVer to the current version) and the module
+// that serves it.
+HRESULT findClass(const std::wstring& progId, GUID& clsid, std::wstring& modulePath)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
     ClassesView classes;
     HRESULT hr = classes.open();
     if (FAILED(hr))
         return hr;
-
     std::wstring current = progId;
     std::wstring versioned;
     if (SUCCEEDED(classes.defaultValue(progId + L"\\CurVer", &versioned)))
         current = versioned;
     std::wstring clsidText;
-    GUID clsid;
     if (FAILED(classes.defaultValue(current + L"\\CLSID", &clsidText)) || !guidFromString(clsidText, clsid))
         return CO_E_CLASSSTRING;
-    std::wstring modulePath;
     if (FAILED(classes.defaultValue(L"CLSID\\" + clsidText + L"\\InprocServer32", &modulePath)) || modulePath.empty())
         return REGDB_E_CLASSNOTREG;
-    if (detail)
-        *detail = toUtf8(modulePath);
+    return S_OK;
+}
 
+// Loads the module (it stays loaded) and asks it for the class factory of `clsid`.
+HRESULT classFactoryOf(const std::wstring& modulePath, const GUID& clsid, ComPtr<IClassFactory>& factory,
+                       std::string* detail)
+{
     void* module = dlopen(toUtf8(modulePath).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {
         if (detail)
@@ -66,19 +64,19 @@ HRESULT createByProgId(const std::wstring& progId, IUnknown* site, IDispatch** o
     auto getClassObject = reinterpret_cast<DllGetClassObjectFunction>(dlsym(module, "DllGetClassObject"));
     if (!getClassObject)
         return CO_E_ERRORINDLL;
-
     void* raw = nullptr;
-    hr = getClassObject(clsid, IID_IClassFactory, &raw);
-    if (FAILED(hr))
-        return hr;
-    auto factory = ComPtr<IClassFactory>::adopt(static_cast<IClassFactory*>(raw));
-    hr = factory->CreateInstance(nullptr, IID_IDispatch, &raw);
-    if (FAILED(hr))
-        return hr;
-    auto control = ComPtr<IDispatch>::adopt(static_cast<IDispatch*>(raw));
+    const HRESULT hr = getClassObject(clsid, IID_IClassFactory, &raw);
+    if (SUCCEEDED(hr))
+        factory = ComPtr<IClassFactory>::adopt(static_cast<IClassFactory*>(raw));
+    return hr;
+}
 
-    // A browser scripts only a control that declares itself safe for untrusted callers.
-    hr = control->QueryInterface(IID_IObjectSafety, &raw);
+// A browser scripts only a control that declares itself safe for untrusted callers; then it
+// hands the control its site.
+HRESULT prepareForPage(IDispatch& control, IUnknown* site)
+{
+    void* raw = nullptr;
+    HRESULT hr = control.QueryInterface(IID_IObjectSafety, &raw);
     if (FAILED(hr))
         return hr;
     auto safety = ComPtr<IObjectSafety>::adopt(static_cast<IObjectSafety*>(raw));
@@ -86,9 +84,37 @@ HRESULT createByProgId(const std::wstring& progId, IUnknown* site, IDispatch** o
                                            INTERFACESAFE_FOR_UNTRUSTED_CALLER);
     if (FAILED(hr))
         return hr;
-    if (SUCCEEDED(control->QueryInterface(IID_IObjectWithSite, &raw)))
+    if (SUCCEEDED(control.QueryInterface(IID_IObjectWithSite, &raw)))
         ComPtr<IObjectWithSite>::adopt(static_cast<IObjectWithSite*>(raw))->SetSite(site);
+    return S_OK;
+}
 
+}  // namespace
+
+HRESULT createByProgId(const std::wstring& progId, IUnknown* site, IDispatch** out, std::string* detail)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    GUID clsid;
+    std::wstring modulePath;
+    HRESULT hr = findClass(progId, clsid, modulePath);
+    if (FAILED(hr))
+        return hr;
+    if (detail)
+        *detail = toUtf8(modulePath);
+    ComPtr<IClassFactory> factory;
+    hr = classFactoryOf(modulePath, clsid, factory, detail);
+    if (FAILED(hr))
+        return hr;
+    void* raw = nullptr;
+    hr = factory->CreateInstance(nullptr, IID_IDispatch, &raw);
+    if (FAILED(hr))
+        return hr;
+    auto control = ComPtr<IDispatch>::adopt(static_cast<IDispatch*>(raw));
+    hr = prepareForPage(*control.get(), site);
+    if (FAILED(hr))
+        return hr;
     *out = control.detach();
     return S_OK;
 }
