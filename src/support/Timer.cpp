@@ -2,22 +2,23 @@
 
 #include <boost/thread/thread.hpp>
 
-#include <chrono>
-
 namespace Dravik {
 namespace Threading {
 
 // State shared by the Timer and its run threads; lives as long as any of them.
 struct Timer::Shared {
+    explicit Shared(std::chrono::milliseconds every) : period(every) {}
+
     boost::signals2::signal<void()> tick;
     // Held while a tick is delivered; the destructor takes it to wait for that tick to end.
     std::recursive_mutex delivering;
     // Wakes a sleeping run early when its flag is set.
     std::mutex sleepMutex;
     std::condition_variable wake;
+    const std::chrono::milliseconds period;
 };
 
-Timer::Timer() : shared(std::make_shared<Shared>()), tick(shared->tick) {}
+Timer::Timer(std::chrono::milliseconds period) : shared(std::make_shared<Shared>(period)), tick(shared->tick) {}
 
 Timer::~Timer()
 {
@@ -46,19 +47,19 @@ void Timer::stop()
     std::lock_guard<std::recursive_mutex> gate(shared->delivering);
 }
 
-void Timer::timerProc(std::shared_ptr<Shared> shared, StopFlag flag)
+void Timer::timerProc(std::shared_ptr<Shared> state, StopFlag flag)
 {
     for (;;) {
         {
-            std::lock_guard<std::recursive_mutex> gate(shared->delivering);
+            std::lock_guard<std::recursive_mutex> gate(state->delivering);
             if (flag->load())
                 break;
-            shared->tick();
+            state->tick();
         }
         if (flag->load())
             break;
-        std::unique_lock<std::mutex> lock(shared->sleepMutex);
-        shared->wake.wait_for(lock, std::chrono::milliseconds(1000), [&] { return flag->load(); });
+        std::unique_lock<std::mutex> lock(state->sleepMutex);
+        state->wake.wait_for(lock, state->period, [&] { return flag->load(); });
     }
 }
 

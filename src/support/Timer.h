@@ -1,5 +1,5 @@
-// Dravik::Threading::Timer: fires `tick` at once after start() and then about every 1000 ms,
-// on a detached thread of its own, until stop().
+// Dravik::Threading::Timer: fires `tick` at once after start() and then about every period
+// (1000 ms unless the owner chooses another), on a detached thread of its own, until stop().
 //
 // Owned by a download job for the job's lifetime; start() and stop() are called by the job's
 // worker thread. `tick` slots run on the timer thread. Each run has its own stop flag, so a
@@ -12,6 +12,7 @@
 #include <boost/atomic.hpp>
 #include <boost/signals2/signal.hpp>
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -26,7 +27,7 @@ class Timer {
 public:
     using StopFlag = std::shared_ptr<boost::atomic<bool>>;
 
-    Timer();
+    explicit Timer(std::chrono::milliseconds period = std::chrono::milliseconds(1000));
     ~Timer();
     Timer(const Timer&) = delete;
     Timer& operator=(const Timer&) = delete;
@@ -38,7 +39,7 @@ public:
     void stop();
 
 private:
-    static void timerProc(std::shared_ptr<Shared> shared, StopFlag flag);
+    static void timerProc(std::shared_ptr<Shared> state, StopFlag flag);
     std::shared_ptr<Shared> shared;
 
 public:

@@ -163,28 +163,41 @@ TEST(EventPoolConcurrency, ItemStaysValidAfterThePoolIsGone)
     SUCCEED();  // under AddressSanitizer a dead event would be reported here
 }
 
-TEST(TimerConcurrency, FirstTickAtOnceThenAboutEverySecond)
+// The timer's period is a parameter, so these run at 50 ms and the counts still tell a timer
+// that ticks too often, too late or after its stop from one that keeps time.
+constexpr auto kPeriod = 50ms;
+
+TEST(TimerConcurrency, FirstTickComesAtOnce)
 {
-    Timer timer;
+    Timer timer(std::chrono::hours(1));  // a timer that waited a period first would never tick here
+    std::atomic<int> ticks{0};
+    timer.tick.connect([&] { ++ticks; });
+    timer.start();
+    for (int i = 0; i < 5000 && ticks.load() == 0; ++i)
+        std::this_thread::sleep_for(1ms);
+    timer.stop();
+    EXPECT_EQ(ticks.load(), 1);
+}
+
+TEST(TimerConcurrency, TicksOncePerPeriodAndNoneAfterStop)
+{
+    Timer timer(kPeriod);
     std::atomic<int> ticks{0};
     timer.tick.connect([&] { ++ticks; });
     const auto begin = std::chrono::steady_clock::now();
     timer.start();
-    while (ticks.load() == 0)
-        std::this_thread::sleep_for(1ms);
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, 500ms);
-    std::this_thread::sleep_for(1500ms);
+    std::this_thread::sleep_for(6 * kPeriod);
     timer.stop();
     const int afterStop = ticks.load();
     EXPECT_GE(afterStop, 2);
-    EXPECT_LE(afterStop, 3);  // about every 1000 ms, not faster
-    std::this_thread::sleep_for(1200ms);
-    EXPECT_EQ(ticks.load(), afterStop);  // no tick after stop
+    EXPECT_LE(afterStop, 1 + (std::chrono::steady_clock::now() - begin) / kPeriod);  // never faster
+    std::this_thread::sleep_for(4 * kPeriod);
+    EXPECT_EQ(ticks.load(), afterStop);
 }
 
 TEST(TimerConcurrency, StopStartRacesKeepOneLiveRun)
 {
-    Timer timer;
+    Timer timer(kPeriod);
     std::atomic<int> ticks{0};
     timer.tick.connect([&] { ++ticks; });
     for (int i = 0; i < 200; ++i) {
@@ -192,14 +205,14 @@ TEST(TimerConcurrency, StopStartRacesKeepOneLiveRun)
         timer.stop();
     }
     timer.start();
-    std::this_thread::sleep_for(1300ms);
+    std::this_thread::sleep_for(2 * kPeriod);
     const int before = ticks.load();
-    std::this_thread::sleep_for(2200ms);
-    // Exactly one run is alive: about one tick per second, not one per started run (which
-    // would be hundreds); the bounds leave room for a loaded machine.
+    const auto from = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(10 * kPeriod);
+    // Exactly one run is alive: one tick per period, not one per started run (thousands).
     const int gained = ticks.load() - before;
     EXPECT_GE(gained, 1);
-    EXPECT_LE(gained, 4);
+    EXPECT_LE(gained, 2 + (std::chrono::steady_clock::now() - from) / kPeriod);
     timer.stop();
 }
 
@@ -208,10 +221,10 @@ TEST(TimerConcurrency, DestroyingARunningTimerWaitsForTheTickAndStops)
     std::atomic<int> ticks{0};
     std::atomic<bool> inTick{false};
     {
-        Timer timer;
+        Timer timer(kPeriod);
         timer.tick.connect([&] {
             inTick = true;
-            std::this_thread::sleep_for(50ms);
+            std::this_thread::sleep_for(kPeriod);
             ++ticks;
             inTick = false;
         });
@@ -221,13 +234,13 @@ TEST(TimerConcurrency, DestroyingARunningTimerWaitsForTheTickAndStops)
     }  // destroyed while a tick is being delivered
     EXPECT_FALSE(inTick.load());
     const int seen = ticks.load();
-    std::this_thread::sleep_for(1200ms);
+    std::this_thread::sleep_for(4 * kPeriod);
     EXPECT_EQ(ticks.load(), seen);
 }
 
 TEST(TimerConcurrency, DestroyedFromInsideItsOwnTick)
 {
-    auto timer = std::make_shared<Timer>();
+    auto timer = std::make_shared<Timer>(kPeriod);
     std::atomic<bool> destroyed{false};
     std::shared_ptr<Timer> keep = timer;
     timer->tick.connect([&] {
