@@ -1,6 +1,7 @@
 // A host killed with SIGKILL at random moments while it downloads files and a folder, each time
 // resumed in a new host from what the page saved of the events it had read: every file ends
 // byte-identical, and no length the page saved is ever ahead of its file on disk.
+#include "ZelvornProcess.h"
 #include "common/FixtureServer.h"
 #include "common/TempFolder.h"
 #include "support/JsonText.h"
@@ -8,24 +9,18 @@
 #include <gtest/gtest.h>
 #include <json/value.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -39,95 +34,6 @@ int64_t sizeOnDisk(const std::string& path)
     struct stat info;
     return path.empty() || ::stat(path.c_str(), &info) != 0 ? 0 : static_cast<int64_t>(info.st_size);
 }
-
-// `zelvorn stdio` with the test's registry, given `commands` on a standard input left open.
-class Host {
-public:
-    Host(const TempFolder& folder, const std::string& commands)
-    {
-        int toHost[2], fromHost[2];
-        EXPECT_EQ(pipe2(toHost, O_CLOEXEC), 0);
-        EXPECT_EQ(pipe2(fromHost, O_CLOEXEC), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, toHost[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, fromHost[1], 1);
-        const std::string err = folder.file("stderr");
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        std::vector<std::string> settings{"ZELVORN_REGISTRY_USER=" + folder.file("user.json"),
-                                          "ZELVORN_REGISTRY_MACHINE=" + folder.file("machine.json")};
-        std::vector<char*> env;
-        for (auto& setting : settings)
-            env.push_back(setting.data());
-        for (char** inherited = environ; *inherited; ++inherited)
-            env.push_back(*inherited);
-        env.push_back(nullptr);
-        std::string program = ZV_BINARY_DIR "/app/zelvorn", command = "stdio";
-        char* argv[] = {program.data(), command.data(), nullptr};
-        EXPECT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, env.data()), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        close(toHost[0]);
-        close(fromHost[1]);
-        in = toHost[1];
-        out = fromHost[0];
-        for (size_t done = 0; done < commands.size();) {
-            const ssize_t n = write(in, commands.data() + done, commands.size() - done);
-            if (n <= 0)
-                break;  // the host died early: what it wrote is still read
-            done += static_cast<size_t>(n);
-        }
-    }
-
-    ~Host()
-    {
-        closeInput();
-        close(out);
-        if (pid > 0) {
-            kill();
-            waitStatus();
-        }
-    }
-
-    // The whole lines that arrive within `wait`; false once the output has ended (a last line
-    // cut off by the end is dropped, as a page never receives half an event).
-    bool read(milliseconds wait, std::vector<std::string>& lines)
-    {
-        pollfd ready{out, POLLIN, 0};
-        if (poll(&ready, 1, static_cast<int>(wait.count())) <= 0)
-            return true;
-        char buffer[65536];
-        const ssize_t n = ::read(out, buffer, sizeof buffer);
-        if (n <= 0)
-            return false;
-        pending.append(buffer, static_cast<size_t>(n));
-        for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1))
-            lines.push_back(pending.substr(0, end));
-        return true;
-    }
-
-    void closeInput()
-    {
-        if (in >= 0)
-            close(in);
-        in = -1;
-    }
-
-    void kill() { ::kill(pid, SIGKILL); }
-
-    int waitStatus()
-    {
-        int status = -1;
-        waitpid(pid, &status, 0);
-        pid = -1;
-        return status;
-    }
-
-private:
-    pid_t pid = -1;
-    int in = -1;
-    int out = -1;
-    std::string pending;
-};
 
 // What a page keeps of its tasks: for each, the object it sends again to resume it, updated
 // from the events it reads.
@@ -270,7 +176,6 @@ unsigned testSeed()
 
 TEST(CrashResume, HostsKilledAtRandomResumeUntilEveryFileIsWhole)
 {
-    signal(SIGPIPE, SIG_IGN);  // a command written to a host that was just killed
     const unsigned seed = testSeed();
     std::cout << "seed " << seed << " (ZELVORN_TEST_SEED repeats it)\n";
     SCOPED_TRACE("seed " + std::to_string(seed));
@@ -278,9 +183,7 @@ TEST(CrashResume, HostsKilledAtRandomResumeUntilEveryFileIsWhole)
     const auto between = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
 
     TempFolder work;
-    const std::string registry = "ZELVORN_REGISTRY_USER='" + work.file("user.json") + "' ZELVORN_REGISTRY_MACHINE='" +
-                                 work.file("machine.json") + "' ";
-    ASSERT_EQ(std::system((registry + "'" ZV_BINARY_DIR "/app/zelvorn' register --user >/dev/null").c_str()), 0);
+    ASSERT_TRUE(ZelvornProcess::registerControl(work));
     const std::string downloads = work.file("downloads");
 
     // Fast files whose answers halt part way, and files that drip a byte per millisecond, so
@@ -331,19 +234,23 @@ TEST(CrashResume, HostsKilledAtRandomResumeUntilEveryFileIsWhole)
     // Reads what arrives within `wait` and hands it to the page as it comes, so that each saved
     // length is checked against the disk at the moment it is read; false once the output ended.
     size_t events = 0;
-    const auto pump = [&](Host& host, milliseconds wait) {
-        std::vector<std::string> lines;
-        const bool open = host.read(wait, lines);
-        for (const auto& line : lines)
+    const auto pump = [&](ZelvornProcess& host, milliseconds wait) {
+        std::string lines;
+        const bool open = host.readLines(wait, lines);
+        std::istringstream split(lines);
+        for (std::string line; std::getline(split, line); ++events)
             page.read(line);
-        events += lines.size();
         return open;
     };
+    // `zelvorn stdio` given the page's commands on a standard input left open.
+    ZelvornProcess::Options interactive;
+    interactive.pipes = true;
 
     const auto start = Clock::now();
     int partWay = 0;  // kills after which the page holds a file part way through
     for (int kill = 1; kill <= kKills; ++kill) {
-        Host host(work, page.commands(downloads));
+        ZelvornProcess host(work, {"stdio"}, interactive);
+        host.write(page.commands(downloads));  // fails when the host died early: what it wrote is still read
         // A moment after the start (in the host's set-up or its first requests), or a few
         // milliseconds after a number of events (in the middle of the transfers).
         const bool early = between(0, 3) == 0;
@@ -354,10 +261,9 @@ TEST(CrashResume, HostsKilledAtRandomResumeUntilEveryFileIsWhole)
         }
         if (!early)
             std::this_thread::sleep_for(milliseconds(between(0, 15)));
-        host.kill();
-        const int status = host.waitStatus();
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-            << "kill " << kill << ": the host ended by itself, status " << status;
+        host.signal(SIGKILL);
+        host.wait();
+        ASSERT_EQ(host.killedBy(), SIGKILL) << "kill " << kill << ": the host ended by itself: " << host.err();
         while (pump(host, milliseconds(1000))) {
         }
         page.expectAllOnDisk();
@@ -371,14 +277,14 @@ TEST(CrashResume, HostsKilledAtRandomResumeUntilEveryFileIsWhole)
     EXPECT_GE(partWay, kKills / 2);
 
     // The last host runs to the end of its input and of the queue.
-    Host last(work, page.commands(downloads));
+    ZelvornProcess last(work, {"stdio"}, interactive);
+    last.write(page.commands(downloads));
     last.closeInput();
     const auto deadline = Clock::now() + std::chrono::seconds(120);
     while (Clock::now() < deadline && pump(last, milliseconds(100))) {
     }
     ASSERT_LT(Clock::now(), deadline) << "the last host did not end";
-    const int status = last.waitStatus();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(last.wait(), 0) << last.err();
 
     EXPECT_TRUE(page.finished());
     for (const auto& error : page.errors)

@@ -6,21 +6,22 @@
 // Owned by one test, used on its thread; the destructor ends the process if the test has not.
 #pragma once
 
+#include "ZelvornProcess.h"
 #include "common/TempFolder.h"
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 class ServeProcess {
 public:
-    // Starts `zelvorn serve --port 0` with `arguments` after it, and `environment` settings
-    // ("NAME=value") that take the place of its own and the inherited ones; fails the test (and
-    // leaves port() 0) when it does not print its address.
+    // Starts `zelvorn serve --port 0` with `arguments` after it, and `environment` settings that
+    // replace its own and the inherited ones; fails the test (and leaves port() 0) when it does not
+    // print its address.
     explicit ServeProcess(const std::vector<std::string>& arguments = {},
-                          const std::vector<std::string>& environment = {});
+                          const std::map<std::string, std::string>& environment = {});
     ~ServeProcess();
     ServeProcess(const ServeProcess&) = delete;
     ServeProcess& operator=(const ServeProcess&) = delete;
@@ -28,20 +29,15 @@ public:
     uint16_t port() const { return listening; }
     // "http://127.0.0.1:<port>"
     std::string origin() const;
-    std::string errors() const { return TempFolder::readFile(dir.file("stderr")); }
+    std::string errors() const { return process->err(); }
     // VmRSS and the number of threads, from /proc/<pid>/status.
     size_t residentBytes() const;
     int threads() const;
-    // SIGTERM, then the exit status (-1 when it did not exit by itself within 30 s).
+    // SIGTERM, then the exit status (-1 when it did not exit by itself, within 30 s).
     int stop();
 
-    const TempFolder& folder() const { return dir; }
-
 private:
-    std::string statusField(const std::string& name) const;
-
     TempFolder dir;
-    pid_t pid = -1;
+    std::optional<ZelvornProcess> process;  // started once the control is registered in `dir`
     uint16_t listening = 0;
-    int status = -1;
 };

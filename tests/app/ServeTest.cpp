@@ -140,8 +140,8 @@ TEST(Serve, RefusesForeignOriginsHostsAndOversizeMessages)
 TEST(Serve, APageWithoutAControlIsToldWhy)
 {
     TempFolder empty;
-    ServeProcess serve({}, {"ZELVORN_REGISTRY_USER=" + empty.file("user.json"),
-                            "ZELVORN_REGISTRY_MACHINE=" + empty.file("machine.json")});
+    ServeProcess serve({}, {{"ZELVORN_REGISTRY_USER", empty.file("user.json")},
+                            {"ZELVORN_REGISTRY_MACHINE", empty.file("machine.json")}});
     for (int i = 0; i < 2; ++i) {
         PageClient page(serve.port(), serve.origin());
         ASSERT_TRUE(page.open());
@@ -161,7 +161,7 @@ TEST(ServeConcurrency, AThousandPagesComeAndGoWithFlatMemoryAndThreads)
     // AddressSanitizer holds freed memory back to catch late uses of it; here the host's own
     // holdings are measured, so it gets freed memory back at once (other builds ignore this).
     const char* inherited = std::getenv("ASAN_OPTIONS");
-    ServeProcess serve({}, {"ASAN_OPTIONS=" + std::string(inherited ? inherited : "") + ":quarantine_size_mb=0"});
+    ServeProcess serve({}, {{"ASAN_OPTIONS", std::string(inherited ? inherited : "") + ":quarantine_size_mb=0"}});
     auto visit = [&](int count) {
         for (int i = 0; i < count; ++i) {
             PageClient page(serve.port(), serve.origin());

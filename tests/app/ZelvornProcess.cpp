@@ -1,6 +1,9 @@
 #include "ZelvornProcess.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -8,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 
 extern char** environ;
 
@@ -15,15 +19,10 @@ namespace {
 
 std::atomic<int> runs{0};
 
-}  // namespace
-
-ZelvornProcess::ZelvornProcess(const TempFolder& folder, const std::vector<std::string>& arguments, Options options)
+// "NAME=value" for each variable: the inherited ones, then the registry and `settings` replacing
+// those of the same name. A name given twice would leave the child's getenv to pick one of them.
+std::vector<std::string> childEnvironment(const TempFolder& folder, const std::map<std::string, std::string>& settings)
 {
-    const std::string run = "run" + std::to_string(++runs);
-    const std::string in = folder.writeFile(run + ".in", options.input).string();
-    outFile = folder.file(run + ".out");
-    errFile = folder.file(run + ".err");
-
     std::map<std::string, std::string> variables;
     for (char** entry = environ; *entry; ++entry) {
         const std::string text = *entry;
@@ -32,37 +31,68 @@ ZelvornProcess::ZelvornProcess(const TempFolder& folder, const std::vector<std::
     }
     variables["ZELVORN_REGISTRY_USER"] = folder.file("user.json");
     variables["ZELVORN_REGISTRY_MACHINE"] = folder.file("machine.json");
-    for (const auto& entry : options.environment)
-        variables[entry.first] = entry.second;
-    std::vector<std::string> settings;
-    for (const auto& entry : variables)
-        settings.push_back(entry.first + "=" + entry.second);
-    std::vector<char*> env;
-    for (auto& setting : settings)
-        env.push_back(setting.data());
-    env.push_back(nullptr);
+    for (const auto& setting : settings)
+        variables[setting.first] = setting.second;
+    std::vector<std::string> lines;
+    for (const auto& variable : variables)
+        lines.push_back(variable.first + "=" + variable.second);
+    return lines;
+}
 
+std::vector<char*> pointers(std::vector<std::string>& words)
+{
+    std::vector<char*> list;
+    for (auto& word : words)
+        list.push_back(word.data());
+    list.push_back(nullptr);
+    return list;
+}
+
+}  // namespace
+
+ZelvornProcess::ZelvornProcess(const TempFolder& folder, const std::vector<std::string>& arguments, Options options)
+{
+    const std::string run = "run" + std::to_string(++runs);
+    outFile = folder.file(run + ".out");
+    errFile = folder.file(run + ".err");
+    std::vector<std::string> settings = childEnvironment(folder, options.environment);
     std::vector<std::string> words{options.program.empty() ? ZV_BINARY_DIR "/app/zelvorn" : options.program};
     words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (options.terminal) {
-        terminalFd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        grantpt(terminalFd);
-        unlockpt(terminalFd);
-        posix_spawn_file_actions_addopen(&actions, 1, ptsname(terminalFd), O_WRONLY | O_NOCTTY, 0);
+    int toChild[2] = {-1, -1}, fromChild[2] = {-1, -1};
+    if (options.pipes) {
+        ::signal(SIGPIPE, SIG_IGN);  // a child that died fails the test at write() instead of ending it
+        // Close-on-exec: a child spawned meanwhile by the same test must not hold these ends open.
+        EXPECT_EQ(pipe2(toChild, O_CLOEXEC), 0);
+        EXPECT_EQ(pipe2(fromChild, O_CLOEXEC), 0);
+        posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
     } else {
-        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const std::string in = folder.writeFile(run + ".in", options.input).string();
+        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+        if (options.terminal) {
+            terminalFd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+            grantpt(terminalFd);
+            unlockpt(terminalFd);
+            posix_spawn_file_actions_addopen(&actions, 1, ptsname(terminalFd), O_WRONLY | O_NOCTTY, 0);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
     }
-    posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
+    EXPECT_EQ(posix_spawn(&pid, words[0].c_str(), &actions, nullptr, pointers(words).data(),
+                          pointers(settings).data()),
+              0)
+        << words[0];
     posix_spawn_file_actions_destroy(&actions);
+    if (options.pipes) {
+        close(toChild[0]);
+        close(fromChild[1]);
+        inputFd = toChild[1];
+        outputFd = fromChild[0];
+    }
     if (options.terminal) {
         // Read as it comes: a terminal's buffer is small, and a full one would block the child.
         reader = std::thread([this] {
@@ -75,28 +105,50 @@ ZelvornProcess::ZelvornProcess(const TempFolder& folder, const std::vector<std::
 
 ZelvornProcess::~ZelvornProcess()
 {
-    if (pid > 0 && status == -1 && waitpid(pid, &status, WNOHANG) == 0) {
+    closeInput();
+    if (!reap(WNOHANG) && pid > 0) {
         kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
+        reap(0);
     }
     if (reader.joinable())
         reader.join();
-    if (terminalFd >= 0)
-        close(terminalFd);
+    for (const int fd : {outputFd, terminalFd})
+        if (fd >= 0)
+            close(fd);
+}
+
+bool ZelvornProcess::reap(int flags)
+{
+    if (!ended && pid > 0 && waitpid(pid, &status, flags) == pid)
+        ended = true;
+    return ended;
 }
 
 void ZelvornProcess::signal(int number)
 {
-    kill(pid, number);
+    if (!ended && pid > 0)
+        kill(pid, number);
 }
 
 int ZelvornProcess::wait()
 {
-    if (status == -1)
-        waitpid(pid, &status, 0);
+    reap(0);
     if (reader.joinable())
         reader.join();  // the terminal reports an error once the child's side is closed
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int ZelvornProcess::killedBy() const
+{
+    return ended && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
+bool ZelvornProcess::exited(std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!reap(WNOHANG) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return ended;
 }
 
 std::string ZelvornProcess::out() const
@@ -107,6 +159,51 @@ std::string ZelvornProcess::out() const
 std::string ZelvornProcess::err() const
 {
     return TempFolder::readFile(errFile);
+}
+
+std::string ZelvornProcess::procStatus(const std::string& name) const
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; !ended && std::getline(in, line);)
+        if (line.rfind(name + ":", 0) == 0)
+            return line.substr(name.size() + 1);
+    return "";
+}
+
+bool ZelvornProcess::write(const std::string& bytes)
+{
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(inputFd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void ZelvornProcess::closeInput()
+{
+    if (inputFd >= 0)
+        close(inputFd);
+    inputFd = -1;
+}
+
+bool ZelvornProcess::readLines(std::chrono::milliseconds limit, std::string& lines)
+{
+    pollfd ready{outputFd, POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(limit.count())) <= 0)
+        return true;
+    char buffer[65536];
+    const ssize_t n = read(outputFd, buffer, sizeof buffer);
+    if (n <= 0)
+        return false;
+    partial.append(buffer, static_cast<size_t>(n));
+    const size_t end = partial.rfind('\n');
+    if (end != std::string::npos) {
+        lines.append(partial, 0, end + 1);
+        partial.erase(0, end + 1);
+    }
+    return true;
 }
 
 bool ZelvornProcess::registerControl(const TempFolder& folder)

@@ -1,7 +1,12 @@
-// ZelvornProcess: the built zelvorn executable, run as a child process the way a person or a
-// browser runs it, with a registry of the test's own (hive files in the test's folder). Standard
-// input comes from a file holding `input`; standard output and error go to files that out() and
-// err() read; or, with `terminal`, standard output is a pseudo-terminal whose bytes out() returns.
+// ZelvornProcess: the built zelvorn executable, run as a child process the way a person, a browser
+// or a page's host runs it, with a registry of the test's own (hive files in the test's folder).
+// The child's environment is the inherited one with the registry and the test's own settings in
+// place of any inherited variable of the same name, so a caller's registry never leaks in.
+//
+// Standard input comes from a file holding `input`; standard output goes to a file that out()
+// reads, or with `terminal` to a pseudo-terminal whose bytes out() returns. With `pipes`, both are
+// pipes instead, for a host watched while it reads: write() feeds it, readLines() reads it.
+// Standard error goes to a file that err() reads.
 //
 // Owned by one test, on its thread. The destructor kills a child still running and reaps it.
 #pragma once
@@ -10,6 +15,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <thread>
@@ -19,7 +25,8 @@ class ZelvornProcess {
 public:
     struct Options {
         std::string input;
-        std::map<std::string, std::string> environment;  // set (or replaced) for the child
+        std::map<std::string, std::string> environment;  // set for the child, replacing inherited ones
+        bool pipes = false;
         bool terminal = false;
         std::string program;  // run instead of zelvorn: a program that runs it in turn
     };
@@ -33,21 +40,42 @@ public:
     ZelvornProcess(const ZelvornProcess&) = delete;
     ZelvornProcess& operator=(const ZelvornProcess&) = delete;
 
+    // Sends a signal to the child while it has not been reaped (its pid is still its own).
     void signal(int number);
     // Waits for the exit: the exit status, or -1 when a signal killed the child.
     int wait();
+    // The signal that killed the child, 0 while it runs or when it exited by itself.
+    int killedBy() const;
+    // Waits up to `limit` for the exit; true once the child has exited (wait() then returns at once).
+    bool exited(std::chrono::milliseconds limit);
     // What the child wrote; on a terminal, complete once wait() has returned.
     std::string out() const;
     std::string err() const;
+    // A field of the child's /proc/<pid>/status ("VmRSS", "Threads"...), "" once it has ended.
+    std::string procStatus(const std::string& name) const;
+
+    // With `pipes`: writes all of `bytes`; false when the child no longer reads.
+    bool write(const std::string& bytes);
+    void closeInput();
+    // With `pipes`: waits up to `limit` for output and appends the whole lines read, each with its
+    // '\n', to `lines`; false once the output has ended (a last line cut off by the end is dropped,
+    // as a page never receives half an event).
+    bool readLines(std::chrono::milliseconds limit, std::string& lines);
 
     // Runs `zelvorn register --user` into the folder's hive; true when it succeeded.
     static bool registerControl(const TempFolder& folder);
 
 private:
+    // Collects the exit, waiting for it unless `flags` holds WNOHANG; true once collected.
+    bool reap(int flags);
+
     pid_t pid = -1;
-    int status = -1;
+    bool ended = false;
+    int status = 0;  // as waitpid gives it, once `ended`
     std::string outFile, errFile;
+    int inputFd = -1, outputFd = -1;
+    std::string partial;  // output read past the last whole line
     int terminalFd = -1;
-    std::string terminalBytes;   // written by `reader` until the child's side closes
+    std::string terminalBytes;  // written by `reader` until the child's side closes
     std::thread reader;
 };
