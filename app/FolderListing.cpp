@@ -59,16 +59,16 @@ bool FolderListing::read(const std::string& file, std::string& error)
     for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
         if (!readFile(list[i], i, error))
             return false;
-        const File& file = entries.back();
-        if (!paths.insert(file.path).second) {
-            error = "lists \"" + file.path + "\" twice";
+        const File& added = entries.back();
+        if (!paths.insert(added.path).second) {
+            error = "lists \"" + added.path + "\" twice";
             return false;
         }
-        if (file.size > std::numeric_limits<int64_t>::max() - totalSize) {
+        if (added.size > std::numeric_limits<int64_t>::max() - totalSize) {
             error = "sizes add up to more than a length can hold";
             return false;
         }
-        totalSize += file.size;
+        totalSize += added.size;
     }
     return true;
 }

@@ -18,7 +18,7 @@ public:
         end,        // the input ended between frames
     };
 
-    FrameReader(int fd, size_t limit) : fd(fd), limit(limit) {}
+    FrameReader(int input, size_t maxBody) : fd(input), limit(maxBody) {}
 
     // Blocks until a whole frame (or the end of input) has arrived.
     Outcome next(std::string& body, uint32_t& length);

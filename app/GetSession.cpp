@@ -5,7 +5,7 @@
 
 namespace M = Protocol::Member;
 
-GetSession::GetSession(std::vector<GetTask> list, ProgressView& view) : tasks(std::move(list)), view(view) {}
+GetSession::GetSession(std::vector<GetTask> list, ProgressView& progress) : tasks(std::move(list)), view(progress) {}
 
 int GetSession::run(const Json::Value& init, StopRequest& stop)
 {

@@ -33,14 +33,14 @@ std::string sizeOf(const Json::Value& length)
 
 }  // namespace
 
-GetTask::GetTask(int id, const std::string& folder, const std::string& url)
-    : taskId(id), folder(folder), url(url), name(urlFileName(url)), sidecar(folder, name, url)
+GetTask::GetTask(int id, const std::string& directory, const std::string& address)
+    : taskId(id), folder(directory), url(address), name(urlFileName(address)), sidecar(directory, name, address)
 {
 }
 
-GetTask::GetTask(int id, const std::string& folder, const FolderListing& listing)
-    : taskId(id), folder(folder), listing(listing), name(listing.name()),
-      sidecar(folder, listing.name(), "folder " + listing.name())
+GetTask::GetTask(int id, const std::string& directory, const FolderListing& files)
+    : taskId(id), folder(directory), listing(files), name(files.name()),
+      sidecar(directory, files.name(), "folder " + files.name())
 {
 }
 

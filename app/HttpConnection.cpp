@@ -16,9 +16,9 @@ constexpr std::chrono::seconds kIdleLimit{30};
 
 }  // namespace
 
-HttpConnection::HttpConnection(boost::asio::ip::tcp::socket socket, const RequestPolicy& policy,
-                               const StaticFiles& files, PageSession::Hooks pageHooks)
-    : stream(std::move(socket)), policy(policy), files(files), pageHooks(std::move(pageHooks))
+HttpConnection::HttpConnection(boost::asio::ip::tcp::socket socket, const RequestPolicy& rules,
+                               const StaticFiles& web, PageSession::Hooks hooks)
+    : stream(std::move(socket)), policy(rules), files(web), pageHooks(std::move(hooks))
 {
 }
 

@@ -6,7 +6,7 @@ constexpr size_t kPieceBytes = 64 * 1024;
 
 }  // namespace
 
-LineReader::LineReader(std::istream& in, size_t limit) : in(in), limit(limit), piece(kPieceBytes) {}
+LineReader::LineReader(std::istream& input, size_t maxLine) : in(input), limit(maxLine), piece(kPieceBytes) {}
 
 LineReader::Outcome LineReader::next(std::string& line)
 {

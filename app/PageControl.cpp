@@ -32,7 +32,7 @@ std::shared_ptr<PageControl> PageControl::open(std::string origin, Callbacks cal
     return opened;
 }
 
-PageControl::PageControl(Token, Callbacks callbacks) : callbacks(std::move(callbacks)) {}
+PageControl::PageControl(Token, Callbacks toPage) : callbacks(std::move(toPage)) {}
 
 void PageControl::create(const std::string& origin)
 {

@@ -11,7 +11,7 @@ constexpr int kPoolThreads = 2;
 
 }  // namespace
 
-PageServer::PageServer(Options options) : options(std::move(options)), files(this->options.webRoot) {}
+PageServer::PageServer(Options settings) : options(std::move(settings)), files(options.webRoot) {}
 
 PageServer::~PageServer()
 {

@@ -19,7 +19,7 @@ void logClose(const std::string& why)
 
 }  // namespace
 
-PageSession::PageSession(beast::tcp_stream stream, Hooks hooks) : socket(std::move(stream)), hooks(std::move(hooks)) {}
+PageSession::PageSession(beast::tcp_stream stream, Hooks session) : socket(std::move(stream)), hooks(std::move(session)) {}
 
 PageSession::~PageSession()
 {

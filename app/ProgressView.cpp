@@ -40,7 +40,7 @@ std::string fitted(const std::string& line, size_t width)
 
 }  // namespace
 
-ProgressView::ProgressView(std::FILE* out, std::FILE* err) : out(out), err(err), live(canRedraw(out)) {}
+ProgressView::ProgressView(std::FILE* output, std::FILE* errors) : out(output), err(errors), live(canRedraw(output)) {}
 
 void ProgressView::update(int id, const std::string& line)
 {

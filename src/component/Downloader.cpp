@@ -122,7 +122,7 @@ void Downloader::runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownIte
     job->timer.stop();
     using Outcome = ResumableTransfer::Outcome;
     if (result.outcome == Outcome::complete) {
-        const auto seconds = static_cast<int32_t>((wallClockMilliseconds() - begin) / 1000.0);
+        const auto seconds = static_cast<int32_t>((wallClockMilliseconds() - begin) / 1000);
         job->sendComplete(ProgressText::durationText(seconds));
     } else if (result.outcome == Outcome::failed) {
         job->sendError(task, result.code);

@@ -50,8 +50,8 @@ int32_t clampToInt32(double value)
 
 }  // namespace
 
-ProgressText::ProgressText(const std::shared_ptr<DownItem>& item, const std::atomic<int64_t>& speed)
-    : item(item), speed(speed)
+ProgressText::ProgressText(const std::shared_ptr<DownItem>& task, const std::atomic<int64_t>& bytesPerSecond)
+    : item(task), speed(bytesPerSecond)
 {
 }
 

@@ -15,7 +15,7 @@ int64_t saturate(__int128 value)
 
 }  // namespace
 
-SpeedCalculater::SpeedCalculater(Clock clock) : clock(std::move(clock))
+SpeedCalculater::SpeedCalculater(Clock now) : clock(std::move(now))
 {
     reset(0);
 }

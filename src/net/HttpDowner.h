@@ -72,7 +72,7 @@ public:
     int64_t rangeLast = 0;
 
     // The raw request-header block ("Name: value\r\n" lines), sent unchanged.
-    void setHeaders(const std::string& block) { headers = block; }
+    void setHeaders(const std::string& lines) { headers = lines; }
 
     // Runs the request. An empty objectName sends the URL's own path and query; a non-empty one
     // replaces them. True when every step succeeded and the body was read to its end (a body the

@@ -78,21 +78,21 @@ void Apartment::complete(Call& call)
 
 void Apartment::pumpUntil(const std::function<bool()>& ready)
 {
-    // A call run here may drop the apartment's last reference: only the core is used.
-    const std::shared_ptr<Core> core = this->core;
-    std::unique_lock<std::mutex> lock(core->mutex);
+    // A call run here may drop the apartment's last reference: only the core, kept here, is used.
+    const std::shared_ptr<Core> kept = core;
+    std::unique_lock<std::mutex> lock(kept->mutex);
     for (;;) {
-        const uint64_t seen = core->wakes;
+        const uint64_t seen = kept->wakes;
         lock.unlock();
         if (ready())
             return;
         lock.lock();
-        if (core->runOne(lock))
+        if (kept->runOne(lock))
             continue;
         // After stop() no call runs here any more, but wake() still ends the wait.
-        core->threadWaiting = true;
-        core->arrived.wait(lock, [&] { return core->wakes != seen || (!core->queue.empty() && !core->stopping); });
-        core->threadWaiting = false;
+        kept->threadWaiting = true;
+        kept->arrived.wait(lock, [&] { return kept->wakes != seen || (!kept->queue.empty() && !kept->stopping); });
+        kept->threadWaiting = false;
     }
 }
 

@@ -106,7 +106,7 @@ FixtureServer::FixtureServer(Mode serverMode) : mode(serverMode), impl(new Impl)
         for (int i = 0; i < 3; ++i) {
             const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
             const auto address = impl->acceptor.local_endpoint();
-            ::connect(filler, address.data(), address.size());  // completes, or stays pending
+            ::connect(filler, address.data(), static_cast<socklen_t>(address.size()));  // completes, or stays pending
             impl->queueFillers.push_back(filler);
         }
         return;

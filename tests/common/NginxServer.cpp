@@ -48,8 +48,8 @@ bool answers(uint16_t port)
 
 }  // namespace
 
-NginxServer::NginxServer(const std::filesystem::path& documentRoot, bool logConnections, size_t bytesPerSecond)
-    : logConnections(logConnections), bytesPerSecond(bytesPerSecond)
+NginxServer::NginxServer(const std::filesystem::path& documentRoot, bool logging, size_t rate)
+    : logConnections(logging), bytesPerSecond(rate)
 {
     // Another process may take the chosen port before nginx binds it: try a few.
     for (int attempt = 0; attempt < 5; ++attempt)

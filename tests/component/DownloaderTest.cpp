@@ -86,10 +86,10 @@ TEST_F(DownloaderTest, FirstRunFromNginxReportsEverythingInOrder)
     bool partPending = false;
     int parts = 0;
     for (const auto& event : events) {
-        const std::string name = event["name"].asString();
-        if (name == "down_part") {
+        const std::string kind = event["name"].asString();
+        if (kind == "down_part") {
             partPending = true;
-        } else if (name == "down_process" && event["lenLoc"].asInt64() > 0) {
+        } else if (kind == "down_process" && event["lenLoc"].asInt64() > 0) {
             const int64_t lenLoc = event["lenLoc"].asInt64();
             EXPECT_EQ(partPending, lenLoc - lastPart >= 1024 * 1024) << lenLoc;
             if (partPending) {

@@ -340,7 +340,7 @@ namespace {
 
 class ScriptedPicker : public FolderPicker {
 public:
-    explicit ScriptedPicker(std::wstring answer) : answer(std::move(answer)) {}
+    explicit ScriptedPicker(std::wstring choice) : answer(std::move(choice)) {}
     Choice pick(const std::wstring& title) override
     {
         asked = title;

@@ -306,10 +306,10 @@ TEST_F(TransferIntegrityTest, UserFilesChangeOnlyWhenBytesArriveAndVanishedFiles
         FixtureResponse answer = FixtureResponse::file(body);
         answer.pauseAfter = 100000;
         answer.paused = [&] {
-            const auto file = dir.path() / "vanishing";
-            for (int i = 0; i < 500 && !fs::exists(file); ++i)
+            const auto written = dir.path() / "vanishing";
+            for (int i = 0; i < 500 && !fs::exists(written); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            fs::remove(file);
+            fs::remove(written);
         };
         return answer;
     });
