@@ -61,9 +61,9 @@ std::shared_ptr<HostedControl> HostedControl::create(Listener listener)
             listener(event);
         });
         hr = callByName(*created, L"recvMessage", DispatchKind::PropertyPut, Variant::fromFunction(deliver));
-        void* queue = nullptr;
-        if (SUCCEEDED(hr) && SUCCEEDED(created->QueryInterface(IID_IDownloadQueue, &queue)))
-            hosted->queue = ComPtr<IDownloadQueue>::adopt(static_cast<IDownloadQueue*>(queue));
+        void* found = nullptr;
+        if (SUCCEEDED(hr) && SUCCEEDED(created->QueryInterface(IID_IDownloadQueue, &found)))
+            hosted->queue = ComPtr<IDownloadQueue>::adopt(static_cast<IDownloadQueue*>(found));
     });
     if (FAILED(hr)) {
         reportCreationFailure(hr, detail);

@@ -9,9 +9,9 @@ void DownloaderPartitionProxy::registerFactory()
     static std::once_flag once;
     std::call_once(once, [] {
         InterfaceTable::instance().registerProxyFactory(
-            IID_IDownloaderPartition, [](IUnknown* object, std::shared_ptr<Apartment> apartment) -> IUnknown* {
+            IID_IDownloaderPartition, [](IUnknown* object, std::shared_ptr<Apartment> home) -> IUnknown* {
                 auto* proxy = new DownloaderPartitionProxy(static_cast<IDownloaderPartition*>(object),
-                                                           std::move(apartment));
+                                                           std::move(home));
                 proxy->AddRef();
                 return static_cast<IDownloaderPartition*>(proxy);
             });
