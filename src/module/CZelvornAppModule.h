@@ -22,7 +22,6 @@ public:
 
     // Registration goes to the user's hive from now on (until the module is unloaded).
     void setPerUser() { m_perUser = true; }
-    bool perUser() const { return m_perUser; }
 
     // The module's full file name. A name of 260 characters or more does not fit the
     // registration's buffer: HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER).
