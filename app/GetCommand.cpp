@@ -56,7 +56,8 @@ std::string parse(int argc, char** argv, Options& options)
 {
     for (int i = 2; i < argc; ++i) {
         const std::string argument = argv[i];
-        const bool takesValue = argument == "-d" || argument == "-j" || argument == "--cookie" || argument == "--folder";
+        const bool takesValue =
+            argument == "-d" || argument == "-j" || argument == "--cookie" || argument == "--folder";
         if (takesValue && i + 1 >= argc)
             return argument + " needs a value";
         if (argument == "-d") {

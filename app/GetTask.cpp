@@ -274,8 +274,8 @@ std::string GetTask::failureLine() const
     int complete = 0;
     for (const auto& file : saved[M::files])
         complete += file[M::complete].asBool() ? 1 : 0;
-    return name + ": failed: " + reason + "; " + std::to_string(complete) + " of " + std::to_string(listing.files().size()) +
-           " files complete";
+    return name + ": failed: " + reason + "; " + std::to_string(complete) + " of " +
+           std::to_string(listing.files().size()) + " files complete";
 }
 
 std::string GetTask::progressLine() const

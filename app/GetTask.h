@@ -25,11 +25,11 @@ public:
     // What an event changed, for the session to show and keep.
     enum class Change {
         none,
-        progress,  // bytes arrived: the saved lengths moved
-        milestone, // the saved object took a new shape (layout, name, length, a file completed)
-        complete,  // the task completed; its sidecar is no longer needed
-        failed,    // "down_error": errorCode() says why
-        stopped,   // the run ended stopped; the saved object resumes it
+        progress,   // bytes arrived: the saved lengths moved
+        milestone,  // the saved object took a new shape (layout, name, length, a file completed)
+        complete,   // the task completed; its sidecar is no longer needed
+        failed,     // "down_error": errorCode() says why
+        stopped,    // the run ended stopped; the saved object resumes it
     };
 
     // A file: `url` downloaded into `folder` (an absolute path).
@@ -82,9 +82,9 @@ private:
     const std::string folder;  // the download folder
     const std::string url;     // a file's URL; "" for a folder
     const FolderListing listing;
-    std::string name;          // shown to the user: the local name once known
+    std::string name;  // shown to the user: the local name once known
     Sidecar sidecar;
-    Json::Value saved;         // what a page keeps: the command's members, kept current
+    Json::Value saved;  // what a page keeps: the command's members, kept current
     State current = State::waiting;
     unsigned code = 0;
     std::string percent, speed, remaining;  // texts of the last "down_process"

@@ -22,11 +22,13 @@ void reportCreationFailure(HRESULT hr, const std::string& detail)
     if (hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG)
         std::fprintf(stderr, "zelvorn: %s is not registered; run: zelvorn register --user\n", progId.c_str());
     else if (hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))
-        std::fprintf(stderr, "zelvorn: the module registered for %s cannot be loaded (%s); run: zelvorn register --user\n",
+        std::fprintf(stderr,
+                     "zelvorn: the module registered for %s cannot be loaded (%s); run: zelvorn register --user\n",
                      progId.c_str(), detail.c_str());
     else if (hr == HRESULT_FROM_WIN32(ERROR_BADDB))
         std::fprintf(stderr, "zelvorn: a registry file is corrupt: %s or %s\n",
-                     Registry::hiveFile(Registry::Hive::User).c_str(), Registry::hiveFile(Registry::Hive::Machine).c_str());
+                     Registry::hiveFile(Registry::Hive::User).c_str(),
+                     Registry::hiveFile(Registry::Hive::Machine).c_str());
     else
         std::fprintf(stderr, "zelvorn: %s could not be created (0x%08X)\n", progId.c_str(), static_cast<unsigned>(hr));
 }

@@ -16,15 +16,16 @@ constexpr std::chrono::seconds kIdleLimit{30};
 
 }  // namespace
 
-HttpConnection::HttpConnection(boost::asio::ip::tcp::socket socket, const RequestPolicy& rules,
-                               const StaticFiles& web, PageSession::Hooks hooks)
+HttpConnection::HttpConnection(boost::asio::ip::tcp::socket socket, const RequestPolicy& rules, const StaticFiles& web,
+                               PageSession::Hooks hooks)
     : stream(std::move(socket)), policy(rules), files(web), pageHooks(std::move(hooks))
 {
 }
 
 void HttpConnection::start()
 {
-    boost::asio::dispatch(stream.get_executor(), beast::bind_front_handler(&HttpConnection::readNext, shared_from_this()));
+    boost::asio::dispatch(stream.get_executor(),
+                          beast::bind_front_handler(&HttpConnection::readNext, shared_from_this()));
 }
 
 void HttpConnection::readNext()
@@ -105,7 +106,8 @@ void HttpConnection::refuse(const PageSession::Request& request, http::status st
 {
     std::fprintf(stderr, "zelvorn serve: refused %s %s: %d %s\n", std::string(request.method_string()).c_str(),
                  std::string(request.target()).substr(0, 200).c_str(), static_cast<int>(status), why.c_str());
-    auto response = std::make_shared<http::response<http::string_body>>(status, request.version() ? request.version() : 11);
+    auto response =
+        std::make_shared<http::response<http::string_body>>(status, request.version() ? request.version() : 11);
     response->set(http::field::server, "zelvorn");
     response->set(http::field::content_type, "text/plain; charset=utf-8");
     response->body() = "zelvorn: " + why + "\n";

@@ -42,13 +42,15 @@ void PageControl::create(const std::string& origin)
     HRESULT hr = createByProgId(kProgId, site.get(), &created, &detail);
     if (SUCCEEDED(hr)) {
         control = ComPtr<IDispatch>::adopt(created);
-        auto deliver = ScriptFunction::create([event = callbacks.event](const std::wstring& text) { event(toUtf8(text)); });
+        auto deliver =
+            ScriptFunction::create([event = callbacks.event](const std::wstring& text) { event(toUtf8(text)); });
         hr = callByName(*created, L"recvMessage", DispatchKind::PropertyPut, Variant::fromFunction(deliver));
     }
     if (FAILED(hr)) {
         control = ComPtr<IDispatch>();
         char why[200];
-        std::snprintf(why, sizeof why, "the control for %s cannot be created (0x%08X%s%s); run: zelvorn register --user",
+        std::snprintf(why, sizeof why,
+                      "the control for %s cannot be created (0x%08X%s%s); run: zelvorn register --user",
                       site->pageOrigin().empty() ? "the host" : site->pageOrigin().c_str(), static_cast<unsigned>(hr),
                       detail.empty() ? "" : ": ", detail.c_str());
         callbacks.failed(why);
@@ -59,7 +61,8 @@ void PageControl::post(std::string command)
 {
     page->post([self = shared_from_this(), command = std::move(command)] {
         if (self->control)
-            callByName(*self->control.get(), L"postMessage", DispatchKind::Method, Variant::fromText(fromUtf8(command)));
+            callByName(*self->control.get(), L"postMessage", DispatchKind::Method,
+                       Variant::fromText(fromUtf8(command)));
     });
 }
 

@@ -19,7 +19,9 @@ void logClose(const std::string& why)
 
 }  // namespace
 
-PageSession::PageSession(beast::tcp_stream stream, Hooks session) : socket(std::move(stream)), hooks(std::move(session)) {}
+PageSession::PageSession(beast::tcp_stream stream, Hooks session) : socket(std::move(stream)), hooks(std::move(session))
+{
+}
 
 PageSession::~PageSession()
 {
@@ -114,13 +116,14 @@ void PageSession::writeNext()
 {
     writing = true;
     socket.text(true);
-    socket.async_write(boost::asio::buffer(unsent.front()), [self = shared_from_this()](beast::error_code error, size_t) {
-        self->writing = false;
-        self->unsentBytes -= self->unsent.front().size();
-        self->unsent.pop_front();
-        if (!error && !self->unsent.empty() && !self->closing)
-            self->writeNext();
-    });
+    socket.async_write(boost::asio::buffer(unsent.front()),
+                       [self = shared_from_this()](beast::error_code error, size_t) {
+                           self->writing = false;
+                           self->unsentBytes -= self->unsent.front().size();
+                           self->unsent.pop_front();
+                           if (!error && !self->unsent.empty() && !self->closing)
+                               self->writeNext();
+                       });
 }
 
 void PageSession::closeWith(websocket::close_code code, const std::string& reason)
@@ -134,9 +137,8 @@ void PageSession::closeWith(websocket::close_code code, const std::string& reaso
         return;
     }
     // A close frame carries at most 123 bytes of reason.
-    socket.async_close(websocket::close_reason(code, reason.substr(0, 123)), [self = shared_from_this()](beast::error_code) {
-        self->closeLimit.cancel();
-    });
+    socket.async_close(websocket::close_reason(code, reason.substr(0, 123)),
+                       [self = shared_from_this()](beast::error_code) { self->closeLimit.cancel(); });
     closeLimit.expires_after(std::chrono::seconds(2));
     closeLimit.async_wait([self = shared_from_this()](beast::error_code error) {
         if (error != boost::asio::error::operation_aborted)

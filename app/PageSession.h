@@ -56,13 +56,13 @@ private:
     boost::beast::websocket::stream<boost::beast::tcp_stream> socket;
     boost::asio::steady_timer closeLimit{socket.get_executor()};  // strand only
     const Hooks hooks;
-    std::shared_ptr<PageControl> page;  // made by start()
-    boost::beast::flat_buffer incoming;  // strand only
-    std::deque<std::string> unsent;      // strand only: events not yet written
-    size_t unsentBytes = 0;              // strand only
-    bool writing = false;                // strand only
-    bool accepted = false;               // strand only: the handshake is over
-    bool closing = false;                // strand only
+    std::shared_ptr<PageControl> page;                // made by start()
+    boost::beast::flat_buffer incoming;               // strand only
+    std::deque<std::string> unsent;                   // strand only: events not yet written
+    size_t unsentBytes = 0;                           // strand only
+    bool writing = false;                             // strand only
+    bool accepted = false;                            // strand only: the handshake is over
+    bool closing = false;                             // strand only
     boost::beast::websocket::close_code closeCode{};  // strand only: a close asked for before `accepted`
     std::string closeReason;                          // strand only: with closeCode
 };

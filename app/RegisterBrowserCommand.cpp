@@ -57,8 +57,8 @@ std::vector<Browser> browsers(bool system)
 {
     if (system) {
         const fs::path root = environment("DESTDIR").empty() ? fs::path("/") : fs::path(environment("DESTDIR"));
-        return {{true, root / "etc/opt/chrome/native-messaging-hosts"},    // Chrome
-                {true, root / "etc/chromium/native-messaging-hosts"},      // Chromium
+        return {{true, root / "etc/opt/chrome/native-messaging-hosts"},     // Chrome
+                {true, root / "etc/chromium/native-messaging-hosts"},       // Chromium
                 {false, root / "usr/lib/mozilla/native-messaging-hosts"}};  // Firefox
     }
     const fs::path config = xdgFolder("XDG_CONFIG_HOME", ".config");
@@ -96,7 +96,8 @@ bool writeFile(const fs::path& file, const std::string& text, mode_t mode)
         std::printf("zelvorn: wrote %s\n", file.c_str());
         return true;
     }
-    std::fprintf(stderr, "zelvorn: cannot write %s: %s%s\n", file.c_str(), error ? error.message().c_str() : why.c_str(),
+    std::fprintf(stderr, "zelvorn: cannot write %s: %s%s\n", file.c_str(),
+                 error ? error.message().c_str() : why.c_str(),
                  geteuid() == 0 ? "" : " (the machine's folders need root; --user writes your own)");
     return false;
 }

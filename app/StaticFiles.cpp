@@ -45,9 +45,12 @@ std::filesystem::path StaticFiles::find(const std::string& target) const
 std::string StaticFiles::contentType(const std::filesystem::path& file)
 {
     static const std::map<std::string, std::string> types = {
-        {".html", "text/html; charset=utf-8"}, {".js", "text/javascript; charset=utf-8"},
-        {".css", "text/css; charset=utf-8"},   {".json", "application/json"},
-        {".png", "image/png"},                 {".svg", "image/svg+xml"},
+        {".html", "text/html; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".json", "application/json"},
+        {".png", "image/png"},
+        {".svg", "image/svg+xml"},
         {".ico", "image/x-icon"},
     };
     auto type = types.find(file.extension().string());

@@ -34,12 +34,13 @@ namespace {
 
 void printUsage(std::FILE* to)
 {
-    std::fprintf(to, "usage: zelvorn stdio\n"
-                     "       zelvorn register [--user] [--unregister] [path/to/libzelvorn2.so]\n"
-                     "       %s\n"
-                     "       zelvorn native\n"
-                     "       %s\n"
-                     "       %s\n",
+    std::fprintf(to,
+                 "usage: zelvorn stdio\n"
+                 "       zelvorn register [--user] [--unregister] [path/to/libzelvorn2.so]\n"
+                 "       %s\n"
+                 "       zelvorn native\n"
+                 "       %s\n"
+                 "       %s\n",
                  kGetUsage, kRegisterBrowserUsage, kServeUsage);
 }
 

@@ -42,6 +42,6 @@ private:
     Config() = default;
 
     mutable std::mutex textLock;
-    std::string cookieText;    // guarded by textLock
-    std::wstring folderPath;   // guarded by textLock
+    std::string cookieText;   // guarded by textLock
+    std::wstring folderPath;  // guarded by textLock
 };

@@ -39,12 +39,12 @@ public:
     int32_t kind = kFileKind;
     bool complete = false;
     int32_t id = 0;
-    int32_t idSvr = 0;                  // carried from the page, never sent back
-    std::atomic<int64_t> lenSvr{0};     // server length in bytes; 0 until known
-    std::atomic<int64_t> lenLoc{0};     // bytes stored locally = offset of the next transfer
+    int32_t idSvr = 0;               // carried from the page, never sent back
+    std::atomic<int64_t> lenSvr{0};  // server length in bytes; 0 until known
+    std::atomic<int64_t> lenLoc{0};  // bytes stored locally = offset of the next transfer
     std::wstring pathLoc;
-    std::wstring nameSvr;               // set by the job from the server's answer
-    std::wstring nameLoc;               // as the page sent it; toJson derives its own
+    std::wstring nameSvr;  // set by the job from the server's answer
+    std::wstring nameLoc;  // as the page sent it; toJson derives its own
     std::wstring nameCustom;
-    std::string fileUrl;                // UTF-8, kept exactly as received
+    std::string fileUrl;  // UTF-8, kept exactly as received
 };

@@ -24,8 +24,7 @@ std::atomic<int> runsStarted{0};  // runs whose worker thread has not finished
 
 }  // namespace
 
-Downloader::Downloader()
-    : stopFlag(std::make_shared<boost::atomic<bool>>(false)), progressText(item, speed)
+Downloader::Downloader() : stopFlag(std::make_shared<boost::atomic<bool>>(false)), progressText(item, speed)
 {
     timer.tick.connect([this] { onTick(); });
 }

@@ -76,8 +76,7 @@ protected:
     ResumableTransfer::Result runTransfer(ResumableTransfer& transfer);
     // The end of every run: `finished`, the permit, then "down_stoped" when `endsStopped`.
     // From the call on, the queue may start this job again: only the arguments are used.
-    static void endRun(const std::shared_ptr<Downloader>& job, const std::shared_ptr<DownItem>& task,
-                       bool endsStopped);
+    static void endRun(const std::shared_ptr<Downloader>& job, const std::shared_ptr<DownItem>& task, bool endsStopped);
 
     // Sends one event of the current task: "id" and "name" are added here.
     void sendEvent(const std::shared_ptr<DownItem>& task, const char* name, Json::Value event = Json::Value());

@@ -22,8 +22,8 @@ public:
     void toJson(Json::Value& task) override;
 
     std::vector<std::shared_ptr<DownItem>> files;  // download order; a file's id is its index
-    int32_t errors = 0;   // files whose transfer failed
-    int32_t success = 0;  // files completed
+    int32_t errors = 0;                            // files whose transfer failed
+    int32_t success = 0;                           // files completed
 
 private:
     // Places every file under <download folder>/<nameLoc> and makes that the folder's path.

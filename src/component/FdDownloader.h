@@ -29,7 +29,8 @@ private:
     static void runFolder(std::shared_ptr<FdDownloader> job, std::shared_ptr<FdDownItem> folder);
 
     // One file's transfer, counted as a success or an error of the folder.
-    ResumableTransfer::Result downloadFile(const std::shared_ptr<FdDownItem>& folder, const std::shared_ptr<DownItem>& file);
+    ResumableTransfer::Result downloadFile(const std::shared_ptr<FdDownItem>& folder,
+                                           const std::shared_ptr<DownItem>& file);
     // A file of length 0 is created without a request; false when it could not be.
     bool createEmptyFile(const std::shared_ptr<FdDownItem>& folder, const std::shared_ptr<DownItem>& file);
 

@@ -99,8 +99,8 @@ std::string ProgressText::durationText(int32_t seconds)
     const int64_t whole = seconds;
     const int64_t total = whole < 0 ? -whole : whole;
     char text[32];
-    std::snprintf(text, sizeof text, "%s%02" PRId64 ":%02" PRId64 ":%02" PRId64, whole < 0 ? "-" : "",
-                  total / 3600, total / 60 % 60, total % 60);
+    std::snprintf(text, sizeof text, "%s%02" PRId64 ":%02" PRId64 ":%02" PRId64, whole < 0 ? "-" : "", total / 3600,
+                  total / 60 % 60, total % 60);
     return text;
 }
 

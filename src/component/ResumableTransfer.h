@@ -118,14 +118,14 @@ private:
     PathClaim claim;
     Dravik::IO::FileWriter writer;
 
-    int64_t requestedFrom = 0;   // lenLoc when the request was sent
+    int64_t requestedFrom = 0;  // lenLoc when the request was sent
     int64_t contentLength = 0;
-    bool hasRange = false;       // the answer had a Content-Range that could be read
+    bool hasRange = false;  // the answer had a Content-Range that could be read
     int64_t rangeFirst = 0;
     int64_t rangeTotal = 0;
     bool answerChecked = false;
     bool answerAccepted = false;
-    int64_t writeFrom = 0;       // where the accepted answer's body goes: lenLoc or 0
+    int64_t writeFrom = 0;  // where the accepted answer's body goes: lenLoc or 0
     bool bodyBegun = false;
     bool truncatePending = false;  // bytes past lenLoc are cut at the first block (or the end)
     unsigned failure = 0;

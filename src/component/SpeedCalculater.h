@@ -33,8 +33,8 @@ private:
     const Clock clock;
 
     std::mutex lock;
-    int32_t count = 0;         // windows closed since reset, modulo 3: the ring slot filled next
-    int64_t basePos = 0;       // position at the end of the last closed window
+    int32_t count = 0;    // windows closed since reset, modulo 3: the ring slot filled next
+    int64_t basePos = 0;  // position at the end of the last closed window
     int64_t lastSpeed = 0;
     int64_t window[3] = {};    // bytes gained in each of the last three windows
     uint32_t windowStart = 0;  // tick at which the current window began

@@ -96,15 +96,15 @@ private:
 
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_running{false};  // changed under m_lock
-    bool m_startAsked = false;            // guarded by m_lock: "start_queue" met this run
+    bool m_startAsked = false;           // guarded by m_lock: "start_queue" met this run
 
     std::mutex m_lock;
-    std::map<int, std::shared_ptr<DownItem>> m_pending;                   // guarded by m_lock
+    std::map<int, std::shared_ptr<DownItem>> m_pending;  // guarded by m_lock
     // Two runs of one id may overlap (a task queued again while its last run ends), so a
     // running entry is always matched by job as well as by id.
     std::unordered_multimap<int, std::shared_ptr<Downloader>> m_runningJobs;  // guarded by m_lock
-    std::multimap<int, std::shared_ptr<Downloader>> m_idleJobs;              // guarded by m_lock
-    std::map<Downloader*, boost::signals2::connection> m_stopSlots;         // guarded by m_lock
+    std::multimap<int, std::shared_ptr<Downloader>> m_idleJobs;               // guarded by m_lock
+    std::map<Downloader*, boost::signals2::connection> m_stopSlots;           // guarded by m_lock
     std::weak_ptr<EventPool> m_pool;  // guarded by m_lock: the running queue's pool, for wake()
 
     std::mutex m_startLock;

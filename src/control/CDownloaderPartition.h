@@ -81,13 +81,13 @@ protected:
     void onStopQueue(Json::Value& message);
 
 private:
-    ComPtr<ScriptFunction> m_recvMessage;              // page's thread only
+    ComPtr<ScriptFunction> m_recvMessage;  // page's thread only
     // Written by construct(), cleared once by Close() or the destructor; read by any sender.
     std::atomic<InterfaceTable::Cookie> m_gitCookie{0};
     std::map<std::string, CommandHandler> m_commands;  // filled at construction, then read-only
     DeliveryLock m_sendLock;
-    std::shared_ptr<Apartment> m_apartment;            // written once by construct()
-    int m_deliveryDepth = 0;  // page's thread only: callbacks now running for FireRecvMessage
-    ComPtr<IUnknown> m_site;        // page's thread only; stored for the host, never used
-    uint32_t m_safetyOptions = 0;   // page's thread only; the same for every interface
+    std::shared_ptr<Apartment> m_apartment;  // written once by construct()
+    int m_deliveryDepth = 0;                 // page's thread only: callbacks now running for FireRecvMessage
+    ComPtr<IUnknown> m_site;                 // page's thread only; stored for the host, never used
+    uint32_t m_safetyOptions = 0;            // page's thread only; the same for every interface
 };

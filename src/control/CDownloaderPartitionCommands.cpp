@@ -61,7 +61,7 @@ void CDownloaderPartition::onOpenFolder(Json::Value&)
     // does: events and the page's other calls go on while it is open.
     struct Answer {
         std::mutex lock;
-        bool given = false;  // guarded by lock
+        bool given = false;           // guarded by lock
         FolderPicker::Choice choice;  // written before `given`, read after it
     };
     auto answer = std::make_shared<Answer>();

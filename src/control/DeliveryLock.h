@@ -34,7 +34,7 @@ private:
 
     std::mutex mutex;
     std::condition_variable turnChanged;
-    uint64_t nextTicket = 0;           // guarded by mutex
-    uint64_t serving = 0;              // guarded by mutex
-    std::set<uint64_t> pageTickets;    // guarded by mutex: drawn on the page's thread, not yet served
+    uint64_t nextTicket = 0;         // guarded by mutex
+    uint64_t serving = 0;            // guarded by mutex
+    std::set<uint64_t> pageTickets;  // guarded by mutex: drawn on the page's thread, not yet served
 };

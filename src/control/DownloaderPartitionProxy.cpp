@@ -10,8 +10,7 @@ void DownloaderPartitionProxy::registerFactory()
     std::call_once(once, [] {
         InterfaceTable::instance().registerProxyFactory(
             IID_IDownloaderPartition, [](IUnknown* object, std::shared_ptr<Apartment> home) -> IUnknown* {
-                auto* proxy = new DownloaderPartitionProxy(static_cast<IDownloaderPartition*>(object),
-                                                           std::move(home));
+                auto* proxy = new DownloaderPartitionProxy(static_cast<IDownloaderPartition*>(object), std::move(home));
                 proxy->AddRef();
                 return static_cast<IDownloaderPartition*>(proxy);
             });

@@ -30,8 +30,8 @@ void Log::setUp(bool debug, const std::wstring& path)
         return;
     log4cplus::SharedAppenderPtr appender(
         new log4cplus::FileAppender(fileSystemPath(path), std::ios_base::trunc, true, true));
-    appender->setLayout(std::unique_ptr<log4cplus::Layout>(
-        new log4cplus::PatternLayout("%d{%m/%d/%y %H:%M:%S}    - %m [%l]%n")));
+    appender->setLayout(
+        std::unique_ptr<log4cplus::Layout>(new log4cplus::PatternLayout("%d{%m/%d/%y %H:%M:%S}    - %m [%l]%n")));
     log.removeAllAppenders();
     log.addAppender(appender);
     log.setLogLevel(log4cplus::TRACE_LOG_LEVEL);

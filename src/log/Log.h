@@ -40,14 +40,14 @@ private:
     Dravik::Threading::CriticalSection lock;
 };
 
-#define ZLOG(message)                                                                          \
-    do {                                                                                       \
-        Log& zlogHolder_ = Log::instance();                                                    \
-        Dravik::Threading::CriticalSectionGuard zlogGuard_(zlogHolder_.statementLock());       \
-        if (zlogHolder_.logger().isEnabledFor(log4cplus::DEBUG_LOG_LEVEL)) {                   \
-            std::ostringstream zlogText_;                                                      \
-            zlogText_ << message;                                                              \
-            zlogHolder_.logger().forcedLog(log4cplus::DEBUG_LOG_LEVEL, zlogText_.str(),        \
-                                           Log::sourceName(__FILE__), __LINE__);               \
-        }                                                                                      \
+#define ZLOG(message)                                                                                              \
+    do {                                                                                                           \
+        Log& zlogHolder_ = Log::instance();                                                                        \
+        Dravik::Threading::CriticalSectionGuard zlogGuard_(zlogHolder_.statementLock());                           \
+        if (zlogHolder_.logger().isEnabledFor(log4cplus::DEBUG_LOG_LEVEL)) {                                       \
+            std::ostringstream zlogText_;                                                                          \
+            zlogText_ << message;                                                                                  \
+            zlogHolder_.logger().forcedLog(log4cplus::DEBUG_LOG_LEVEL, zlogText_.str(), Log::sourceName(__FILE__), \
+                                           __LINE__);                                                              \
+        }                                                                                                          \
     } while (0)

@@ -43,7 +43,8 @@ ZV_EXPORT HRESULT DllInstall(bool install, const wchar_t* commandLine)
 {
     auto& module = CZelvornAppModule::instance();
     if (commandLine && std::wcslen(commandLine) == 4 &&
-        std::equal(commandLine, commandLine + 4, L"user", [](wchar_t a, wchar_t b) { return std::towlower(a) == static_cast<wint_t>(b); }))
+        std::equal(commandLine, commandLine + 4, L"user",
+                   [](wchar_t a, wchar_t b) { return std::towlower(a) == static_cast<wint_t>(b); }))
         module.setPerUser();
     if (!install)
         return module.unregisterServer();

@@ -62,8 +62,8 @@ bool isConnectFailure(CURLcode result)
 
 bool isRequestFailure(CURLcode result)
 {
-    return result == CURLE_URL_MALFORMAT || result == CURLE_UNSUPPORTED_PROTOCOL ||
-           result == CURLE_FAILED_INIT || result == CURLE_OUT_OF_MEMORY;
+    return result == CURLE_URL_MALFORMAT || result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_FAILED_INIT ||
+           result == CURLE_OUT_OF_MEMORY;
 }
 
 }  // namespace
@@ -224,10 +224,11 @@ bool HttpDowner::finish(CURLcode result, CurlTransfer& curl)
 
 void HttpDowner::moveTo(Phase next)
 {
-    const bool allowed = (phase == Phase::connecting && next == Phase::awaitingHeaders) ||
-                         (phase == Phase::awaitingHeaders && (next == Phase::awaitingHeaders || next == Phase::receivingBody)) ||
-                         ((awaitingResponse() || phase == Phase::receivingBody) &&
-                          (next == Phase::finished || next == Phase::failed || next == Phase::stopped));
+    const bool allowed =
+        (phase == Phase::connecting && next == Phase::awaitingHeaders) ||
+        (phase == Phase::awaitingHeaders && (next == Phase::awaitingHeaders || next == Phase::receivingBody)) ||
+        ((awaitingResponse() || phase == Phase::receivingBody) &&
+         (next == Phase::finished || next == Phase::failed || next == Phase::stopped));
     if (!allowed)
         ZLOG("传输阶段转换无效：" << static_cast<int>(phase) << "->" << static_cast<int>(next));
     phase = next;
@@ -334,8 +335,9 @@ bool HttpDowner::contentLengthStep()
 {
     contentLength = 0;
     std::string value;
-    const bool digits = responseHeaders.find("Content-Length", value) && !value.empty() &&
-                        std::all_of(value.begin(), value.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+    const bool digits =
+        responseHeaders.find("Content-Length", value) && !value.empty() &&
+        std::all_of(value.begin(), value.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
     if (!digits) {
         onError(12);
         return false;

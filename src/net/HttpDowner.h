@@ -62,8 +62,8 @@ public:
     long stallSeconds = 0;
 
     // Results, written by request() on the worker thread; read them after it returns.
-    int lastError = 0;      // 15 after a failed connect
-    int statusCode = 0;     // status of the final response; 0 until known
+    int lastError = 0;   // 15 after a failed connect
+    int statusCode = 0;  // status of the final response; 0 until known
     std::string contentType;
     std::wstring urlFileName;  // last component of the request URL, query kept
     int64_t rangeTotal = 0;
@@ -148,8 +148,8 @@ private:
     std::vector<char> block;
     Phase phase = Phase::connecting;
 
-    std::mutex transferLock;              // guards `transfer`
-    CurlTransfer* transfer = nullptr;     // the transfer request() runs, else null
-    std::atomic<bool> closed{false};      // closeHandles() was called; set under transferLock,
-                                          // read by the worker's stop checks without it
+    std::mutex transferLock;           // guards `transfer`
+    CurlTransfer* transfer = nullptr;  // the transfer request() runs, else null
+    std::atomic<bool> closed{false};   // closeHandles() was called; set under transferLock,
+                                       // read by the worker's stop checks without it
 };

@@ -2,8 +2,7 @@
 
 #include "support/Text.h"
 
-HttpHeader::HttpHeader()
-    : boundary("---------------------------7da1d41060a1a"), contentType("multipart/form-data")
+HttpHeader::HttpHeader() : boundary("---------------------------7da1d41060a1a"), contentType("multipart/form-data")
 {
     setHeader("Content-Type", contentType + "; boundary=" + boundary);
     setHeader("Accept", "*/*");

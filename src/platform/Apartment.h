@@ -72,7 +72,7 @@ private:
     // here blocks on a condition variable: an idle apartment and a thread waiting for its call
     // use no CPU.
     struct Core {
-        std::weak_ptr<Apartment> owner;           // set by create() before any call is queued
+        std::weak_ptr<Apartment> owner;  // set by create() before any call is queued
         std::mutex mutex;
         std::condition_variable arrived;          // the thread waits here for calls and wakes
         std::deque<std::shared_ptr<Call>> queue;  // guarded by mutex

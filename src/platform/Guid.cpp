@@ -33,8 +33,8 @@ bool guidFromString(const std::wstring& text, GUID& guid)
         return false;
     unsigned int d1, d2, d3, b[8];
     wchar_t tail;
-    int n = std::swscanf(text.c_str(), L"{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x%lc", &d1, &d2, &d3, &b[0], &b[1],
-                         &b[2], &b[3], &b[4], &b[5], &b[6], &b[7], &tail);
+    int n = std::swscanf(text.c_str(), L"{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x%lc", &d1, &d2, &d3, &b[0], &b[1], &b[2],
+                         &b[3], &b[4], &b[5], &b[6], &b[7], &tail);
     if (n != 12 || tail != L'}')
         return false;
     guid.data1 = d1;

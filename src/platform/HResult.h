@@ -28,14 +28,20 @@ constexpr HRESULT CO_E_ERRORINDLL = static_cast<HRESULT>(0x800401F9u);
 constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;
 constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr uint32_t ERROR_MOD_NOT_FOUND = 126;
-constexpr uint32_t ERROR_BADDB = 1009;     // the registry file is corrupt
-constexpr uint32_t ERROR_CANTREAD = 1012;  // the registry file could not be read
-constexpr uint32_t ERROR_CANTWRITE = 1013; // the registry file could not be written
+constexpr uint32_t ERROR_BADDB = 1009;      // the registry file is corrupt
+constexpr uint32_t ERROR_CANTREAD = 1012;   // the registry file could not be read
+constexpr uint32_t ERROR_CANTWRITE = 1013;  // the registry file could not be written
 
 constexpr HRESULT HRESULT_FROM_WIN32(uint32_t error)
 {
     return error == 0 ? S_OK : static_cast<HRESULT>((error & 0xFFFFu) | 0x80070000u);
 }
 
-inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-inline bool FAILED(HRESULT hr) { return hr < 0; }
+inline bool SUCCEEDED(HRESULT hr)
+{
+    return hr >= 0;
+}
+inline bool FAILED(HRESULT hr)
+{
+    return hr < 0;
+}

@@ -45,9 +45,9 @@ private:
     };
 
     std::mutex mutex;
-    std::map<Cookie, Entry> entries;                              // guarded by mutex
-    std::vector<std::pair<GUID, ProxyFactory>> proxyFactories;    // guarded by mutex
-    Cookie nextCookie = 0x100;                                    // guarded by mutex
+    std::map<Cookie, Entry> entries;                            // guarded by mutex
+    std::vector<std::pair<GUID, ProxyFactory>> proxyFactories;  // guarded by mutex
+    Cookie nextCookie = 0x100;                                  // guarded by mutex
 };
 
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);

@@ -22,10 +22,18 @@ template <class T>
 class ComPtr {
 public:
     ComPtr() = default;
-    ComPtr(T* p) : ptr(p) { if (ptr) ptr->AddRef(); }
+    ComPtr(T* p) : ptr(p)
+    {
+        if (ptr)
+            ptr->AddRef();
+    }
     ComPtr(const ComPtr& other) : ComPtr(other.ptr) {}
     ComPtr(ComPtr&& other) noexcept : ptr(std::exchange(other.ptr, nullptr)) {}
-    ~ComPtr() { if (ptr) ptr->Release(); }
+    ~ComPtr()
+    {
+        if (ptr)
+            ptr->Release();
+    }
     ComPtr& operator=(ComPtr other) noexcept
     {
         std::swap(ptr, other.ptr);

@@ -6,9 +6,9 @@
 namespace Dravik {
 namespace Threading {
 
-constexpr uint32_t kInfinite = 0xFFFFFFFFu;     // wait without a time limit
-constexpr uint32_t kWaitObject0 = 0;            // first signalled object (plus its index)
-constexpr uint32_t kWaitTimeout = 258;          // the time limit passed first
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;  // wait without a time limit
+constexpr uint32_t kWaitObject0 = 0;         // first signalled object (plus its index)
+constexpr uint32_t kWaitTimeout = 258;       // the time limit passed first
 
 }  // namespace Threading
 }  // namespace Dravik

@@ -34,7 +34,8 @@ std::string sha256(const std::string& bytes)
 std::string legacyPage(const std::string& host)
 {
     return R"(<!DOCTYPE html><html><head><meta charset="utf-8"><title>waiting</title>
-<script src=")" + host + R"(/zelvorn.js"></script></head><body><pre id="result"></pre><script>
+<script src=")" +
+           host + R"(/zelvorn.js"></script></head><body><pre id="result"></pre><script>
 var seen = [];
 try { new ActiveXObject("Other.Thing"); seen.push("created Other.Thing"); }
 catch (e) { seen.push("refused Other.Thing"); }
@@ -74,7 +75,8 @@ TEST(BrowserDemoPage, DownloadsStopsReloadsAndResumesByteIdentical)
                             R"(","small":")" + nginx.url("/small.bin") + R"(","big":")" + nginx.url("/big.bin") +
                             R"(","legacy":")" + nginx.url("/legacy.html") + R"(","screenshot":")" + screenshot + "\"}";
     const std::string log = site.file("browser.log");
-    const std::string command = "node '" ZV_SOURCE_DIR "/tests/browser/demo-page.mjs' '" + job + "' >'" + log + "' 2>&1";
+    const std::string command =
+        "node '" ZV_SOURCE_DIR "/tests/browser/demo-page.mjs' '" + job + "' >'" + log + "' 2>&1";
     const int status = std::system(command.c_str());
     const std::string steps = TempFolder::readFile(log);
     ASSERT_EQ(status, 0) << steps << "\nzelvorn serve:\n" << serve.errors();

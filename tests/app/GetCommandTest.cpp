@@ -103,13 +103,17 @@ TEST_F(GetCommand, DownloadsFilesAndAFolderListingThenLeavesThemAlone)
     site.writeFile("docs/deep/b.txt", b);
     site.writeFile("docs/empty", "");
     NginxServer nginx(site.path(), true);
-    const auto listing = work.writeFile(
-        "docs.json", "{\"name\":\"docs\",\"files\":[{\"url\":\"" + nginx.url("/docs/a.txt") + "\",\"size\":40000},"
-                     "{\"url\":\"" + nginx.url("/docs/deep/b.txt") + "\",\"size\":123,\"path\":\"sub/b.txt\"},"
-                     "{\"url\":\"" + nginx.url("/docs/empty") + "\",\"size\":0}]}");
+    const auto listing =
+        work.writeFile("docs.json", "{\"name\":\"docs\",\"files\":[{\"url\":\"" + nginx.url("/docs/a.txt") +
+                                        "\",\"size\":40000},"
+                                        "{\"url\":\"" +
+                                        nginx.url("/docs/deep/b.txt") +
+                                        "\",\"size\":123,\"path\":\"sub/b.txt\"},"
+                                        "{\"url\":\"" +
+                                        nginx.url("/docs/empty") + "\",\"size\":0}]}");
 
-    const std::vector<std::string> arguments{nginx.url("/big.bin"), nginx.url("/two%20words+1.bin"), "--folder",
-                                             listing.string(), "-j", "2"};
+    const std::vector<std::string> arguments{
+        nginx.url("/big.bin"), nginx.url("/two%20words+1.bin"), "--folder", listing.string(), "-j", "2"};
     ZelvornProcess& first = get(arguments);
     ASSERT_EQ(first.wait(), 0) << first.err();
     EXPECT_EQ(first.err(), "");
@@ -129,8 +133,9 @@ TEST_F(GetCommand, DownloadsFilesAndAFolderListingThenLeavesThemAlone)
     EXPECT_EQ(requests, 4u);
     ZelvornProcess& second = get(arguments);
     ASSERT_EQ(second.wait(), 0) << second.err();
-    EXPECT_EQ(second.out(), "big.bin: already downloaded\ntwo words+1.bin: already downloaded\n"
-                            "docs: already downloaded\n");
+    EXPECT_EQ(second.out(),
+              "big.bin: already downloaded\ntwo words+1.bin: already downloaded\n"
+              "docs: already downloaded\n");
     EXPECT_EQ(linesOf(nginx.accessLog()).size(), requests);
     EXPECT_EQ(TempFolder::readFile(out() / "big.bin"), big);
 }
@@ -145,9 +150,11 @@ TEST_F(GetCommand, InterruptedRunResumesWithRangeRequests)
     site.writeFile("docs/a.bin", a);
     site.writeFile("docs/b.bin", b);
     NginxServer nginx(site.path(), true, kSlowRate);
-    const auto listing = work.writeFile(
-        "docs.json", "{\"name\":\"docs\",\"files\":[{\"url\":\"" + nginx.url("/docs/a.bin") + "\",\"size\":60000},"
-                     "{\"url\":\"" + nginx.url("/docs/b.bin") + "\",\"size\":" + std::to_string(b.size()) + "}]}");
+    const auto listing =
+        work.writeFile("docs.json", "{\"name\":\"docs\",\"files\":[{\"url\":\"" + nginx.url("/docs/a.bin") +
+                                        "\",\"size\":60000},"
+                                        "{\"url\":\"" +
+                                        nginx.url("/docs/b.bin") + "\",\"size\":" + std::to_string(b.size()) + "}]}");
     const std::vector<std::string> arguments{nginx.url("/big.bin"), "--folder", listing.string(), "-j", "2"};
 
     ZelvornProcess& first = get(arguments);
@@ -171,9 +178,8 @@ TEST_F(GetCommand, InterruptedRunResumesWithRangeRequests)
     const auto log = linesOf(nginx.accessLog());
     std::vector<std::string> resumed(log.begin() + static_cast<long>(firstRequests), log.end());
     ASSERT_EQ(resumed.size(), 2u);  // the folder's finished first file is not asked for again
-    std::sort(resumed.begin(), resumed.end(), [](const std::string& x, const std::string& y) {
-        return x.substr(x.find(' ')) < y.substr(y.find(' '));
-    });
+    std::sort(resumed.begin(), resumed.end(),
+              [](const std::string& x, const std::string& y) { return x.substr(x.find(' ')) < y.substr(y.find(' ')); });
     const std::regex ranged(R"(\d+ GET (/\S+) HTTP/1\.1 bytes=([1-9]\d*)-(\d+))");
     std::smatch match;
     ASSERT_TRUE(std::regex_match(resumed[0], match, ranged)) << resumed[0];
@@ -248,7 +254,8 @@ TEST_F(GetCommand, FailuresExitNonZeroWithAClearMessage)
     const std::vector<std::pair<std::string, std::string>> listings{
         {"{\"name\":\"x\",\"files\":[{\"url\":\"" + url + "\",\"size\":1,\"path\":\"../a.txt\"}]}",
          "file 0: \"path\" must stay inside the folder"},
-        {"{\"name\":\"../x\",\"files\":[{\"url\":\"" + url + "\",\"size\":1}]}", "needs a \"name\" that is a plain folder name"},
+        {"{\"name\":\"../x\",\"files\":[{\"url\":\"" + url + "\",\"size\":1}]}",
+         "needs a \"name\" that is a plain folder name"},
         {"{\"name\":\"x\",\"files\":[{\"url\":\"" + url + "\",\"size\":1},{\"url\":\"" + url + "\",\"size\":1}]}",
          "lists \"a.txt\" twice"},
         {"{\"name\":\"x\",\"files\":[{\"url\":\"" + url + "\"}]}", "file 0: needs a \"size\" in bytes, 0 or more"},

@@ -96,7 +96,7 @@ TEST_F(NativeHost, RoundTripsCommandsAndEvents)
         auto seen = names(events);
         seen.erase(std::remove(seen.begin(), seen.end(), "down_process"), seen.end());
         EXPECT_EQ(seen, (std::vector<std::string>{"load_complete", "queue_begin", "down_recv_size", "down_recv_name",
-                                                   "down_begin", "down_complete", "queue_complete", "queue_end"}));
+                                                  "down_begin", "down_complete", "queue_complete", "queue_end"}));
         EXPECT_EQ(TempFolder::readFile(work.path() / "out" / (runs.size() == 1 ? "f.bin" : "f (1).bin")), body);
     }
 }
@@ -110,8 +110,10 @@ TEST_F(NativeHost, MessagesAtTheSizeLimits)
     // An "init_end" grows byte for byte with its file's URL: measure one, then size two to the limit.
     const auto folder = [](const std::string& name, size_t urlLength) {
         const std::string url = "http://127.0.0.1:1/" + std::string(urlLength - 19, 'u');
-        return "{\"name\":\"add_folder\",\"id\":1,\"nameLoc\":\"" + name + "\",\"pathLoc\":\"\",\"lenSvr\":1,"
-               "\"files\":[{\"pathLoc\":\"a\",\"fileUrl\":\"" + url + "\",\"lenSvr\":1}]}";
+        return "{\"name\":\"add_folder\",\"id\":1,\"nameLoc\":\"" + name +
+               "\",\"pathLoc\":\"\",\"lenSvr\":1,"
+               "\"files\":[{\"pathLoc\":\"a\",\"fileUrl\":\"" +
+               url + "\",\"lenSvr\":1}]}";
     };
     ZelvornProcess& probe = native(frame(init()) + frame(folder("f1", 100)));
     ASSERT_EQ(probe.wait(), 0) << probe.err();
@@ -135,16 +137,17 @@ TEST_F(NativeHost, RefusesMalformedFramesAndEndsOnATruncatedOne)
 {
     const std::string malformed = frame("not json") + frame("[1,2]") + frame("{\"name\":\"init\xff\"}") + frame("") +
                                   frame(std::string("{\"name\":\"init\"}\0{", 17));
-    const std::string refused = "zelvorn: message 1 refused: not a JSON object\n"
-                                "zelvorn: message 2 refused: not a JSON object\n"
-                                "zelvorn: message 3 refused: not UTF-8 text without NUL\n"
-                                "zelvorn: message 4 refused: not a JSON object\n"
-                                "zelvorn: message 5 refused: not UTF-8 text without NUL\n";
+    const std::string refused =
+        "zelvorn: message 1 refused: not a JSON object\n"
+        "zelvorn: message 2 refused: not a JSON object\n"
+        "zelvorn: message 3 refused: not UTF-8 text without NUL\n"
+        "zelvorn: message 4 refused: not a JSON object\n"
+        "zelvorn: message 5 refused: not UTF-8 text without NUL\n";
     const std::string truncated = "zelvorn: the input ended inside message 7\n";
     const std::vector<std::pair<std::string, std::string>> ends{
         {"", ""},
-        {frame(init()).substr(0, 20), truncated},      // inside a body
-        {std::string("\x10\x00", 2), truncated},       // inside a length
+        {frame(init()).substr(0, 20), truncated},  // inside a body
+        {std::string("\x10\x00", 2), truncated},   // inside a length
         // A length far past the limit, then the end: read past, never held.
         {std::string("\xff\xff\xff\xff", 4) + std::string(1000, 'x'), truncated},
     };

@@ -39,20 +39,25 @@ TEST(Pipeline, DownloadsAFileAndAFolderThroughStdio)
     const std::string downloads = (work.path() / "downloads").string();
 
     const std::string commands =
-        "{\"name\":\"init\",\"config\":{\"Folder\":\"" + downloads + "\",\"ThreadCount\":2}}\n"
-        "{\"name\":\"add_file\",\"id\":1,\"fileUrl\":\"" + nginx.url("/setup.bin") + "\"}\n"
+        "{\"name\":\"init\",\"config\":{\"Folder\":\"" + downloads +
+        "\",\"ThreadCount\":2}}\n"
+        "{\"name\":\"add_file\",\"id\":1,\"fileUrl\":\"" +
+        nginx.url("/setup.bin") +
+        "\"}\n"
         "{\"name\":\"add_folder\",\"id\":2,\"nameLoc\":\"docs\",\"pathLoc\":\"D:\\\\share\\\\docs\",\"lenSvr\":40123,"
-        "\"files\":[{\"pathLoc\":\"D:\\\\share\\\\docs\\\\a.txt\",\"fileUrl\":\"" + nginx.url("/docs/a.txt") +
+        "\"files\":[{\"pathLoc\":\"D:\\\\share\\\\docs\\\\a.txt\",\"fileUrl\":\"" +
+        nginx.url("/docs/a.txt") +
         "\",\"lenSvr\":40000},{\"pathLoc\":\"D:\\\\share\\\\docs\\\\sub\\\\b.txt\",\"fileUrl\":\"" +
-        nginx.url("/docs/sub/b.txt") + "\",\"lenSvr\":123}]}\n"
+        nginx.url("/docs/sub/b.txt") +
+        "\",\"lenSvr\":123}]}\n"
         "{\"name\":\"start_queue\"}\n";
     work.writeFile("commands.jsonl", commands);
     const std::string env = "ZELVORN_REGISTRY_USER='" + (work.path() / "user.json").string() +
                             "' ZELVORN_REGISTRY_MACHINE='" + (work.path() / "machine.json").string() + "' ";
     const std::string zelvorn = env + "'" ZV_BINARY_DIR "/app/zelvorn' ";
     ASSERT_EQ(std::system((zelvorn + "register --user >/dev/null").c_str()), 0);
-    const std::string pipeline = "cat '" + (work.path() / "commands.jsonl").string() + "' | " + zelvorn +
-                                 "stdio > '" + (work.path() / "events.jsonl").string() + "'";
+    const std::string pipeline = "cat '" + (work.path() / "commands.jsonl").string() + "' | " + zelvorn + "stdio > '" +
+                                 (work.path() / "events.jsonl").string() + "'";
     const int status = std::system(pipeline.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -76,6 +81,7 @@ TEST(Pipeline, DownloadsAFileAndAFolderThroughStdio)
     EXPECT_TRUE(std::regex_match(file, std::regex("down_process down_recv_size down_recv_name down_begin "
                                                   "(down_process |down_part )*down_complete ")))
         << file;
-    EXPECT_EQ(folder, "init_end down_begin down_recv_name down_begin down_complete down_recv_name down_begin "
-                      "down_complete down_complete ");
+    EXPECT_EQ(folder,
+              "init_end down_begin down_recv_name down_begin down_complete down_recv_name down_begin "
+              "down_complete down_complete ");
 }

@@ -109,7 +109,8 @@ TEST_F(RegisterBrowser, SystemManifestsAreStagedUnderDestdir)
     const Json::Value manifest = readJson(stage / "usr/lib/mozilla/native-messaging-hosts/com.dravik.zelvorn.json");
     EXPECT_EQ(manifest["path"].asString(), "/usr/local/lib/zelvorn/native-host");
     EXPECT_EQ(manifest["allowed_extensions"][0].asString(), kFirefoxId);
-    EXPECT_NE(TempFolder::readFile(stage / "usr/local/lib/zelvorn/native-host").find("exec '" ZV_BINARY_DIR "/app/zelvorn' native \"$@\""),
+    EXPECT_NE(TempFolder::readFile(stage / "usr/local/lib/zelvorn/native-host")
+                  .find("exec '" ZV_BINARY_DIR "/app/zelvorn' native \"$@\""),
               std::string::npos);
     EXPECT_FALSE(fs::exists(stage / "etc/opt/chrome/native-messaging-hosts/com.dravik.zelvorn.json"));
     EXPECT_FALSE(fs::exists(stage / "etc/chromium/native-messaging-hosts/com.dravik.zelvorn.json"));
@@ -118,9 +119,11 @@ TEST_F(RegisterBrowser, SystemManifestsAreStagedUnderDestdir)
 
 TEST_F(RegisterBrowser, WrongArgumentsExitTwoAndWriteNothing)
 {
-    for (const std::vector<std::string>& wrong :
-         {std::vector<std::string>{}, {"--extension-id"}, {"--extension-id", "ABCDEFGHIJKLMNOPABCDEFGHIJKLMNOP"},
-          {"--extension-id", "not an id"}, {"--extension-id", kChromeId, "--global"}}) {
+    for (const std::vector<std::string>& wrong : {std::vector<std::string>{},
+                                                  {"--extension-id"},
+                                                  {"--extension-id", "ABCDEFGHIJKLMNOPABCDEFGHIJKLMNOP"},
+                                                  {"--extension-id", "not an id"},
+                                                  {"--extension-id", kChromeId, "--global"}}) {
         ZelvornProcess& attempt = run(wrong);
         EXPECT_EQ(attempt.wait(), 2);
         EXPECT_NE(attempt.err().find("usage: zelvorn register-browser"), std::string::npos) << attempt.err();

@@ -8,7 +8,8 @@
 #include <regex>
 #include <thread>
 
-ServeProcess::ServeProcess(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment)
+ServeProcess::ServeProcess(const std::vector<std::string>& arguments,
+                           const std::map<std::string, std::string>& environment)
 {
     EXPECT_TRUE(ZelvornProcess::registerControl(dir));
     std::vector<std::string> words{"serve", "--port", "0"};

@@ -109,7 +109,8 @@ TEST(Serve, RefusesForeignOriginsHostsAndOversizeMessages)
               std::string::npos);
     EXPECT_NE(httpExchange(serve.port(), "DELETE / HTTP/1.1\r\nHost: " + self + "\r\n\r\n").find("HTTP/1.1 405"),
               std::string::npos);
-    const std::string bigHeader = "GET / HTTP/1.1\r\nHost: " + self + "\r\nX-Fill: " + std::string(9000, 'x') + "\r\n\r\n";
+    const std::string bigHeader =
+        "GET / HTTP/1.1\r\nHost: " + self + "\r\nX-Fill: " + std::string(9000, 'x') + "\r\n\r\n";
     EXPECT_NE(httpExchange(serve.port(), bigHeader).find("HTTP/1.1 431"), std::string::npos);
 
     PageClient oversize(serve.port(), serve.origin());
@@ -148,7 +149,8 @@ TEST(Serve, APageWithoutAControlIsToldWhy)
         page.send(kInit);
         EXPECT_FALSE(page.read());
         EXPECT_EQ(page.closeCode(), 1011);
-        EXPECT_NE(page.closeReason().find("the control for " + serve.origin() + " cannot be created"), std::string::npos)
+        EXPECT_NE(page.closeReason().find("the control for " + serve.origin() + " cannot be created"),
+                  std::string::npos)
             << page.closeReason();
     }
     EXPECT_NE(serve.errors().find("run: zelvorn register --user"), std::string::npos) << serve.errors();

@@ -83,8 +83,9 @@ TEST(StdioHost, EachEventIsOneLine)
                                 "not json\n"
                                 "{\"name\":\"init\",\"config\":{\"Folder\":\"/tmp/下载\"}}");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "{\"browser\":\"ie32\",\"name\":\"load_complete\",\"version\":\"1,2,56,31650\"}\n"
-                       "{\"browser\":\"ie32\",\"name\":\"load_complete\",\"version\":\"1,2,56,31650\"}\n");
+    EXPECT_EQ(run.out,
+              "{\"browser\":\"ie32\",\"name\":\"load_complete\",\"version\":\"1,2,56,31650\"}\n"
+              "{\"browser\":\"ie32\",\"name\":\"load_complete\",\"version\":\"1,2,56,31650\"}\n");
 }
 
 // A line over 16 MiB is skipped as it streams past, never held whole; the lines around it are
@@ -107,7 +108,8 @@ TEST(StdioHost, SkipsOverlongLinesWithoutHoldingThem)
     const auto awaitLines = [&](long lines) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (std::count(received.begin(), received.end(), '\n') < lines &&
-               std::chrono::steady_clock::now() < deadline && host.readLines(std::chrono::milliseconds(100), received)) {
+               std::chrono::steady_clock::now() < deadline &&
+               host.readLines(std::chrono::milliseconds(100), received)) {
         }
         return received;
     };

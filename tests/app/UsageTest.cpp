@@ -8,16 +8,19 @@
 TEST(Usage, HelpListsEveryCommandAndOption)
 {
     TempFolder work;
-    for (const std::vector<std::string>& asking :
-         {std::vector<std::string>{"--help"}, {"-h"}, {"get", "--help"}, {"get", "http://x/y", "--help"},
-          {"native", "--help"}, {"register-browser", "--help"}}) {
+    for (const std::vector<std::string>& asking : {std::vector<std::string>{"--help"},
+                                                   {"-h"},
+                                                   {"get", "--help"},
+                                                   {"get", "http://x/y", "--help"},
+                                                   {"native", "--help"},
+                                                   {"register-browser", "--help"}}) {
         ZelvornProcess run(work, asking);
         EXPECT_EQ(run.wait(), 0);
         EXPECT_EQ(run.err(), "");
         const std::string usage = run.out();
         for (const char* word : {"zelvorn stdio", "zelvorn register ", "zelvorn get URL", "zelvorn native",
-                                 "zelvorn register-browser", " -d DIR", " -j N", "--cookie TEXT", "--folder LISTING.json",
-                                 "--extension-id ID", "--system", "--unregister"})
+                                 "zelvorn register-browser", " -d DIR", " -j N", "--cookie TEXT",
+                                 "--folder LISTING.json", "--extension-id ID", "--system", "--unregister"})
             EXPECT_NE(usage.find(word), std::string::npos) << word << " missing from:\n" << usage;
     }
     for (const std::vector<std::string>& wrong : {std::vector<std::string>{}, {"fetch"}}) {

@@ -82,8 +82,7 @@ ZelvornProcess::ZelvornProcess(const TempFolder& folder, const std::vector<std::
             posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         }
     }
-    EXPECT_EQ(posix_spawn(&pid, words[0].c_str(), &actions, nullptr, pointers(words).data(),
-                          pointers(settings).data()),
+    EXPECT_EQ(posix_spawn(&pid, words[0].c_str(), &actions, nullptr, pointers(words).data(), pointers(settings).data()),
               0)
         << words[0];
     posix_spawn_file_actions_destroy(&actions);

@@ -89,7 +89,8 @@ FixtureServer::FixtureServer(Mode serverMode) : mode(serverMode), impl(new Impl)
         const TempFolder& dir = *impl->certificateDir;
         const std::string command =
             "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=fixture"
-            " -keyout " + dir.file("key.pem") + " -out " + dir.file("cert.pem") + " >/dev/null 2>&1";
+            " -keyout " +
+            dir.file("key.pem") + " -out " + dir.file("cert.pem") + " >/dev/null 2>&1";
         if (std::system(command.c_str()) != 0)
             throw std::runtime_error("openssl could not make a certificate");
         impl->tls.use_certificate_chain_file(dir.file("cert.pem"));
@@ -199,7 +200,8 @@ void FixtureServer::serveConnection(int fd)
     --active;
 }
 
-template <class Stream> void FixtureServer::serveRequests(Stream& stream)
+template <class Stream>
+void FixtureServer::serveRequests(Stream& stream)
 {
     boost::beast::flat_buffer buffer;
     for (;;) {
@@ -222,7 +224,8 @@ template <class Stream> void FixtureServer::serveRequests(Stream& stream)
     }
 }
 
-template <class Stream> bool FixtureServer::respond(Stream& stream, const FixtureResponse& response)
+template <class Stream>
+bool FixtureServer::respond(Stream& stream, const FixtureResponse& response)
 {
     std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
                        std::string(http::obsolete_reason(http::int_to_status(response.status))) + "\r\n";
@@ -233,7 +236,8 @@ template <class Stream> bool FixtureServer::respond(Stream& stream, const Fixtur
     else if (response.contentLength)
         head += "Content-Length: " +
                 std::to_string(response.declaredLength >= 0 ? response.declaredLength
-                                                            : static_cast<int64_t>(response.body.size())) + "\r\n";
+                                                            : static_cast<int64_t>(response.body.size())) +
+                "\r\n";
     head += "\r\n";
 
     boost::system::error_code error;

@@ -36,16 +36,16 @@ struct FixtureResponse {
     int status = 200;
     std::vector<std::pair<std::string, std::string>> headers;  // sent as given, in this order
     std::string body;
-    bool contentLength = true;     // add "Content-Length" (the body size, or declaredLength)
-    int64_t declaredLength = -1;   // a Content-Length to claim instead of the body size
-    bool chunked = false;          // chunked transfer coding instead of Content-Length
-    size_t cutAfter = std::string::npos;  // close the connection after this many body bytes
-    bool resetOnCut = false;       // ... abortively: the client sees a reset, not an end of file
-    Stall stall = Stall::none;     // go silent (until the server stops) at that point
-    std::chrono::milliseconds drip{0};     // send the body one byte per this interval
+    bool contentLength = true;              // add "Content-Length" (the body size, or declaredLength)
+    int64_t declaredLength = -1;            // a Content-Length to claim instead of the body size
+    bool chunked = false;                   // chunked transfer coding instead of Content-Length
+    size_t cutAfter = std::string::npos;    // close the connection after this many body bytes
+    bool resetOnCut = false;                // ... abortively: the client sees a reset, not an end of file
+    Stall stall = Stall::none;              // go silent (until the server stops) at that point
+    std::chrono::milliseconds drip{0};      // send the body one byte per this interval
     size_t pauseAfter = std::string::npos;  // after this many body bytes, call `paused` ...
     std::function<void()> paused;           // ... on the connection thread, then send the rest
-    bool noAnswer = false;         // close the connection without a byte of response
+    bool noAnswer = false;                  // close the connection without a byte of response
 
     // A 200 with Content-Type "application/octet-stream" and the body.
     static FixtureResponse file(const std::string& body);
@@ -90,9 +90,11 @@ private:
 
     void acceptLoop();
     void serveConnection(int fd);
-    template <class Stream> void serveRequests(Stream& stream);
+    template <class Stream>
+    void serveRequests(Stream& stream);
     // Writes one response; false when the connection must be closed afterwards.
-    template <class Stream> bool respond(Stream& stream, const FixtureResponse& response);
+    template <class Stream>
+    bool respond(Stream& stream, const FixtureResponse& response);
     // Blocks until the server stops.
     void stallUntilStopped();
     // Waits `interval`; false when the server stopped meanwhile.

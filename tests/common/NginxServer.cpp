@@ -94,7 +94,8 @@ bool NginxServer::start(const std::filesystem::path& documentRoot)
     if (pid == 0) {
         dup2(quiet, 1);
         dup2(quiet, 2);
-        execl(kNginx, kNginx, "-p", prefix.c_str(), "-c", conf.c_str(), "-e", errors.c_str(), static_cast<char*>(nullptr));
+        execl(kNginx, kNginx, "-p", prefix.c_str(), "-c", conf.c_str(), "-e", errors.c_str(),
+              static_cast<char*>(nullptr));
         _exit(127);
     }
     close(quiet);

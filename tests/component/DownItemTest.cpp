@@ -37,10 +37,9 @@ int64_t lenLocOf(const std::string& member)
 
 TEST(DownItem, ReadsEveryMemberOfATask)
 {
-    const auto item = read(
-        R"({"id":12,"idSvr":34,"lenSvr":"1048576","lenLoc":4096,"pathLoc":"D:\\Down\\中.bin",)"
-        R"("nameLoc":"page.bin","nameCustom":"自定义.bin","fileUrl":"http://h/%E4.bin?a=1",)"
-        R"("complete":true,"fields":{"uid":"7","token":"x"}})");
+    const auto item = read(R"({"id":12,"idSvr":34,"lenSvr":"1048576","lenLoc":4096,"pathLoc":"D:\\Down\\中.bin",)"
+                           R"("nameLoc":"page.bin","nameCustom":"自定义.bin","fileUrl":"http://h/%E4.bin?a=1",)"
+                           R"("complete":true,"fields":{"uid":"7","token":"x"}})");
     EXPECT_EQ(item->kind, 0);
     EXPECT_EQ(item->id, 12);
     EXPECT_EQ(item->idSvr, 34);
@@ -97,15 +96,9 @@ TEST(DownItem, IdAndFlagConversions)
 TEST(DownItem, MembersOfAWrongTypeThrowAndAreNotQueued)
 {
     const char* const wrong[] = {
-        R"({"id":"7"})",
-        R"({"idSvr":"7"})",
-        R"({"id":4294967296})",
-        R"({"pathLoc":{"a":1}})",
-        R"({"fileUrl":[1]})",
-        R"({"complete":"yes"})",
-        R"({"fields":"text"})",
-        R"({"fields":[1]})",
-        R"({"fields":{"a":[1]}})",
+        R"({"id":"7"})",          R"({"idSvr":"7"})",   R"({"id":4294967296})",
+        R"({"pathLoc":{"a":1}})", R"({"fileUrl":[1]})", R"({"complete":"yes"})",
+        R"({"fields":"text"})",   R"({"fields":[1]})",  R"({"fields":{"a":[1]}})",
     };
     for (const char* text : wrong) {
         DownItem item;
@@ -117,8 +110,7 @@ TEST(DownItem, AConversionErrorStopsAtItsMember)
 {
     // The lengths, idSvr and fileUrl are stored before "id" is read.
     DownItem item;
-    EXPECT_THROW(item.fromJson(parse(R"({"lenLoc":5,"fileUrl":"u","id":"x","pathLoc":"p"})")),
-                 Json::LogicError);
+    EXPECT_THROW(item.fromJson(parse(R"({"lenLoc":5,"fileUrl":"u","id":"x","pathLoc":"p"})")), Json::LogicError);
     EXPECT_EQ(item.lenLoc, 5);
     EXPECT_EQ(item.fileUrl, "u");
     EXPECT_EQ(item.pathLoc, L"");

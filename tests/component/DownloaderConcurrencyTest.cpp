@@ -38,7 +38,8 @@ TEST(DownloaderConcurrency, StopsAtAnyMomentLeaveConsistentRuns)
         }
         const auto events = harness.take();
         EXPECT_TRUE(JobHarness::named(events, "down_error").empty()) << "run " << run;
-        EXPECT_EQ(JobHarness::named(events, "down_complete").size() + JobHarness::named(events, "down_stoped").size(), 1u);
+        EXPECT_EQ(JobHarness::named(events, "down_complete").size() + JobHarness::named(events, "down_stoped").size(),
+                  1u);
         EXPECT_EQ(task->lenLoc.load(), fileSize(task->pathLoc)) << "run " << run;
     }
 }

@@ -297,8 +297,10 @@ TEST_F(DownloaderTest, PartEventsFollowFilePart)
 TEST_F(DownloaderTest, ServerFileNamesStayInsideTheFolder)
 {
     FixtureServer server;
-    server.on("/evil", FixtureResponse::file("pwned").header("Content-Disposition", "attachment; filename=\"../../escape.txt\""));
-    server.on("/custom", FixtureResponse::file("mine").header("Content-Disposition", "attachment; filename=\"server.txt\""));
+    server.on("/evil", FixtureResponse::file("pwned").header("Content-Disposition",
+                                                             "attachment; filename=\"../../escape.txt\""));
+    server.on("/custom",
+              FixtureResponse::file("mine").header("Content-Disposition", "attachment; filename=\"server.txt\""));
     auto evil = fileTask(1, server.url("/evil"));
     harness.run(job, evil);
     EXPECT_EQ(evil->pathLoc, pathJoin(dir.path().wstring(), L"escape.txt"));

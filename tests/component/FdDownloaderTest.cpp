@@ -236,8 +236,8 @@ TEST_F(FdDownloaderTest, StopInTheMiddle)
     ASSERT_TRUE(harness.waitFor("down_stoped"));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto events = harness.take();
-    EXPECT_EQ(folder->errors, 2);  // the stalled file and the one after it
-    EXPECT_EQ(folder->success, 1);  // the empty file is still created
+    EXPECT_EQ(folder->errors, 2);                                    // the stalled file and the one after it
+    EXPECT_EQ(folder->success, 1);                                   // the empty file is still created
     EXPECT_EQ(JobHarness::named(events, "down_stoped").size(), 3u);  // per transfer, and the run
     EXPECT_EQ(events.back()["name"].asString(), "down_stoped");
     for (const auto& event : JobHarness::named(events, "down_complete"))

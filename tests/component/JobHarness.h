@@ -38,10 +38,7 @@ public:
     }
 
     // Waits until the run has set its permit; false on a time-out.
-    bool waitDone(int seconds = 30)
-    {
-        return pool->wait(static_cast<uint32_t>(seconds * 1000));
-    }
+    bool waitDone(int seconds = 30) { return pool->wait(static_cast<uint32_t>(seconds * 1000)); }
 
     // Runs `task` to its end (and its trailing "down_stoped", when one is due).
     void run(const std::shared_ptr<Downloader>& job, const std::shared_ptr<DownItem>& task)

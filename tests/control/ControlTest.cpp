@@ -40,8 +40,8 @@ TEST(Control, ShortMalformedAndUnknownTextsDoNothing)
 {
     PageHarness page;
     for (const char* text : {"", "{}", "{ }", "abc", "not json at all", "[1,2,3,4]", "\"a string\"", "12345",
-                             "{\"name\":5}", "{\"name\":{\"x\":1}}", "{\"name\":\"nonsense\"}",
-                             "{\"nam\":\"init\"}", "{\"name\":\"INIT\"}", "/* c */ {\"name\":null}"})
+                             "{\"name\":5}", "{\"name\":{\"x\":1}}", "{\"name\":\"nonsense\"}", "{\"nam\":\"init\"}",
+                             "{\"name\":\"INIT\"}", "/* c */ {\"name\":null}"})
         page.post(text);
     EXPECT_TRUE(page.texts().empty());
 }

@@ -79,7 +79,8 @@ protected:
         std::string out;
         for (const auto& event : of(id)) {
             const std::string name = event["name"].asString();
-            if (name == "down_process" && out.size() >= name.size() && out.compare(out.size() - name.size(), name.size(), name) == 0)
+            if (name == "down_process" && out.size() >= name.size() &&
+                out.compare(out.size() - name.size(), name.size(), name) == 0)
                 continue;
             out += (out.empty() ? "" : " ") + name;
         }

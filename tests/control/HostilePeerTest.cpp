@@ -61,8 +61,9 @@ TEST_F(HostilePeerTest, AServerThatIgnoresRangesRestartsTheFileWhole)
     const std::string body = TempFolder::pattern(70000);
     server.on("/whole", FixtureResponse::file(body));
     const auto local = dir.writeFile("whole.bin", body.substr(0, 30000) + "stale tail the server never sent");
-    page.post(addFile(1, server.url("/whole"), member("pathLoc", local.string()) + member("lenLoc", 30000) +
-                                                   member("lenSvr", int64_t(body.size()))));
+    page.post(
+        addFile(1, server.url("/whole"),
+                member("pathLoc", local.string()) + member("lenLoc", 30000) + member("lenSvr", int64_t(body.size()))));
     runQueue();
     EXPECT_TRUE(endsWith(1, "down_complete")) << shape(1);
     EXPECT_EQ(TempFolder::readFile(local), body);

@@ -24,7 +24,8 @@ TEST(InitCommand, AppliesTheConfigurationAndAnswersLoadComplete)
 {
     PageHarness page;
     TaskMgr::instance().addTask(task(4));
-    page.post(R"({"name":"init","config":{"Folder":"D:\\下载","Cookie":"sid=1; a=b","ThreadCount":2,"FilePart":4096}})");
+    page.post(
+        R"({"name":"init","config":{"Folder":"D:\\下载","Cookie":"sid=1; a=b","ThreadCount":2,"FilePart":4096}})");
     ASSERT_EQ(page.texts(), std::vector<std::string>{
                                 "{\"browser\":\"ie32\",\"name\":\"load_complete\",\"version\":\"1,2,56,31650\"}\n"});
     Config& config = Config::instance();

@@ -141,6 +141,6 @@ private:
     std::atomic<int> inside{0};
     std::mutex mutex;
     std::condition_variable arrived;
-    std::vector<std::string> received;           // guarded by mutex
-    std::map<std::string, size_t> counts;        // guarded by mutex: events received per name
+    std::vector<std::string> received;     // guarded by mutex
+    std::map<std::string, size_t> counts;  // guarded by mutex: events received per name
 };

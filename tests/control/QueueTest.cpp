@@ -71,7 +71,8 @@ protected:
 TEST_F(QueueTest, TasksStartInIdOrderAndTheFirstOfAnIdStays)
 {
     for (int id : {7, 3, 5})
-        page.post(addFile(id, server.url("/small?n=" + std::to_string(id)), R"(,"pathLoc":")" + path(std::to_string(id)) + "\""));
+        page.post(addFile(id, server.url("/small?n=" + std::to_string(id)),
+                          R"(,"pathLoc":")" + path(std::to_string(id)) + "\""));
     page.post(addFile(3, server.url("/small?dup")));
     page.post(R"({"name":"start_queue"})");
     waitQueueEnd();
@@ -234,9 +235,9 @@ namespace {
     const auto events = trace(page.events());
     for (const auto& entry : events)
         std::fprintf(stderr, "%s ", entry.c_str());
-    const bool ok = refused == std::vector<std::string>{"queue_begin", "queue_end"} &&
-                    events == std::vector<std::string>{"queue_begin", "queue_end", "queue_begin", "queue_complete",
-                                                       "queue_end"};
+    const bool ok =
+        refused == std::vector<std::string>{"queue_begin", "queue_end"} &&
+        events == std::vector<std::string>{"queue_begin", "queue_end", "queue_begin", "queue_complete", "queue_end"};
     std::_Exit(ok ? 0 : 1);
 }
 

@@ -55,8 +55,10 @@ TEST_F(TransferIntegrityTest, ResumeAppendsOnlyTheRestOfTheSameFile)
     const auto changed = dir.writeFile("changed.bin", body.substr(0, 4096));
     const auto unsized = dir.writeFile("unsized.bin", body.substr(0, 4096));
     const auto whole = dir.writeFile("whole.bin", body);
-    page.post(addFile(1, server.url("/never"), member("pathLoc", done.string()) + member("lenLoc", 10000) + member("lenSvr", 10000)));
-    page.post(addFile(2, server.url("/changed"), member("pathLoc", changed.string()) + member("lenLoc", 4096) + member("lenSvr", 10000)));
+    page.post(addFile(1, server.url("/never"),
+                      member("pathLoc", done.string()) + member("lenLoc", 10000) + member("lenSvr", 10000)));
+    page.post(addFile(2, server.url("/changed"),
+                      member("pathLoc", changed.string()) + member("lenLoc", 4096) + member("lenSvr", 10000)));
     page.post(addFile(3, server.url("/f"), member("pathLoc", unsized.string()) + member("lenLoc", 4096)));
     page.post(addFile(4, server.url("/whole"), member("pathLoc", whole.string()) + member("lenLoc", 10000)));
     page.post(addFile(5, server.url("/partial"), member("pathLoc", (dir.path() / "partial.bin").string())));
@@ -160,8 +162,8 @@ TEST_F(TransferIntegrityTest, CutBodiesEndInErrorsResumeToTheSameBytesAndTheQueu
     const int64_t saved = last(1, "down_process")["lenLoc"].asInt64();
     EXPECT_EQ(saved, int64_t(fs::file_size(path)));
     page.clear();
-    page.post(addFile(1, server.url("/cut"), member("pathLoc", path) + member("lenLoc", saved) +
-                                                 member("lenSvr", int64_t(body.size()))));
+    page.post(addFile(1, server.url("/cut"),
+                      member("pathLoc", path) + member("lenLoc", saved) + member("lenSvr", int64_t(body.size()))));
     runQueue();
     EXPECT_TRUE(endsWith(1, "down_complete")) << shape(1);
     EXPECT_EQ(server.requests().back().header("Range"), "bytes=" + std::to_string(saved) + "-299999");

@@ -53,8 +53,7 @@ inline uint32_t countOf(IUnknown& object)
 struct LoadedModule {
     // Copies the built module to `copy`, a path no module was loaded from before (a loaded file
     // must not be overwritten), and loads the copy.
-    explicit LoadedModule(const std::filesystem::path& copy)
-        : path(std::filesystem::weakly_canonical(copy).string())
+    explicit LoadedModule(const std::filesystem::path& copy) : path(std::filesystem::weakly_canonical(copy).string())
     {
         std::filesystem::create_directories(copy.parent_path());
         EXPECT_TRUE(std::filesystem::copy_file(ZV_BINARY_DIR "/app/libzelvorn2.so", copy)) << copy;

@@ -52,8 +52,8 @@ void expectRegistered(const Registry& hive, const std::string& modulePath)
 void expectUnregistered(const Registry& hive)
 {
     for (const std::wstring& key : {L"AppID\\" + kAppid, std::wstring(L"AppID\\Zelvorn.DLL"), kClassKey,
-                                   std::wstring(L"Dravik.DownloaderPartition.1"),
-                                   std::wstring(L"Dravik.DownloaderPartition"), L"TypeLib\\" + kLibid})
+                                    std::wstring(L"Dravik.DownloaderPartition.1"),
+                                    std::wstring(L"Dravik.DownloaderPartition"), L"TypeLib\\" + kLibid})
         EXPECT_FALSE(hive.hasKey(key)) << toUtf8(key);
     EXPECT_TRUE(hive.hasKey(L"AppID"));
     EXPECT_TRUE(hive.hasKey(L"CLSID"));
@@ -116,11 +116,12 @@ TEST(Registration, RegisteringTwiceLeavesOneClassTree)
     TestHives hives;
     LoadedModule module(hives.folder.path() / "libzelvorn2.so");
     ASSERT_EQ(module.registerServer(), S_OK);
-    ASSERT_EQ(Registry::edit(hives.machine(), [](Registry& hive) {
-                  hive.setValue(kClassKey + L"\\Stale", L"", L"from an older version");
-                  hive.setValue(kClassKey + L"\\InprocServer32", L"Extra", L"old");
-                  return S_OK;
-              }),
+    ASSERT_EQ(Registry::edit(hives.machine(),
+                             [](Registry& hive) {
+                                 hive.setValue(kClassKey + L"\\Stale", L"", L"from an older version");
+                                 hive.setValue(kClassKey + L"\\InprocServer32", L"Extra", L"old");
+                                 return S_OK;
+                             }),
               S_OK);
     ASSERT_EQ(module.registerServer(), S_OK);
     Registry hive = hives.read(hives.machine());
@@ -163,10 +164,11 @@ TEST(Registration, UserClassesOverrideTheMachine)
     TestHives hives;
     LoadedModule machine(hives.folder.path() / "m" / "libzelvorn2.so");
     ASSERT_EQ(machine.registerServer(), S_OK);
-    ASSERT_EQ(Registry::edit(hives.machine(), [](Registry& hive) {
-                  hive.setValue(kClassKey + L"\\InprocServer32", L"", L"/nonexistent/libzelvorn2.so");
-                  return S_OK;
-              }),
+    ASSERT_EQ(Registry::edit(hives.machine(),
+                             [](Registry& hive) {
+                                 hive.setValue(kClassKey + L"\\InprocServer32", L"", L"/nonexistent/libzelvorn2.so");
+                                 return S_OK;
+                             }),
               S_OK);
     std::wstring version;
     std::string detail;

@@ -1,7 +1,7 @@
+#include "TransferRecorder.h"
 #include "common/FixtureServer.h"
 #include "net/HttpDowner.h"
 #include "support/Text.h"
-#include "TransferRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -78,9 +78,9 @@ TEST(HttpDownerStopConcurrency, StopEndsAWaitForHeadersOrForAConnection)
     FixtureServer unaccepting(FixtureServer::Mode::neverAccepts);
 
     const std::vector<std::string> urls = {
-        silentHttp.url("/wait"),                                               // request sent, no answer
-        "https://127.0.0.1:" + std::to_string(silentTls.port()) + "/x",        // TLS handshake unanswered
-        "http://127.0.0.1:" + std::to_string(unaccepting.port()) + "/x",       // TCP connect not completed
+        silentHttp.url("/wait"),                                          // request sent, no answer
+        "https://127.0.0.1:" + std::to_string(silentTls.port()) + "/x",   // TLS handshake unanswered
+        "http://127.0.0.1:" + std::to_string(unaccepting.port()) + "/x",  // TCP connect not completed
     };
     for (const std::string& url : urls) {
         WorkerTransfer t(url);

@@ -1,8 +1,8 @@
+#include "TransferRecorder.h"
 #include "common/NginxServer.h"
 #include "common/TempFolder.h"
 #include "net/HttpDowner.h"
 #include "support/Text.h"
-#include "TransferRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +36,9 @@ TEST(HttpDownerNginx, BodyOfFiveGibibytesIsDescribedWithItsFullLength)
 {
     TempFolder root;
     const int64_t size = 5LL * 1024 * 1024 * 1024;
-    { std::ofstream(root.file("big.bin")); }
+    {
+        std::ofstream(root.file("big.bin"));
+    }
     ASSERT_EQ(truncate(root.file("big.bin").c_str(), size), 0);  // sparse: takes no disk space
     NginxServer nginx(root.path());
 

@@ -1,9 +1,9 @@
+#include "TransferRecorder.h"
 #include "common/FixtureServer.h"
 #include "common/TempFolder.h"
 #include "log/Log.h"
 #include "net/HttpDowner.h"
 #include "support/Text.h"
-#include "TransferRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -184,7 +184,8 @@ TEST(HttpDownerFailures, ConnectSendAndUrlFailuresAreLoggedWithTheirCodes)
     std::stringstream log;
     log << std::ifstream(dir.file("log.txt")).rdbuf();
     EXPECT_NE(log.str().find("连接服务器错误" + std::to_string(CURLE_COULDNT_CONNECT) + " [net/HttpDowner.cpp:"),
-              std::string::npos) << log.str();
+              std::string::npos)
+        << log.str();
     EXPECT_NE(log.str().find("发送HTTP请求头失败，错误码:" + std::to_string(CURLE_GOT_NOTHING)), std::string::npos);
     EXPECT_NE(log.str().find("创建请求失败，错误码：" + std::to_string(CURLE_UNSUPPORTED_PROTOCOL)), std::string::npos);
 }
@@ -283,10 +284,13 @@ TEST(HttpDownerRequest, HttpsWithASelfSignedCertificateIsAccepted)
 TEST(HttpDownerFileName, TakenFromContentDispositionElseFromTheUrlWithItsQuery)
 {
     FixtureServer server;
-    server.on("/plain", FixtureResponse::file("x").header("Content-Disposition", "attachment; filename=report.pdf; size=10"));
-    server.on("/quoted", FixtureResponse::file("x").header("Content-Disposition", "attachment; filename=\"a%20b.zip\""));
-    server.on("/utf8", FixtureResponse::file("x").header("Content-Disposition",
-                                                           "attachment; filename=fallback.txt; filename*=UTF-8''%E6%8A%A5%E5%91%8A.txt"));
+    server.on("/plain",
+              FixtureResponse::file("x").header("Content-Disposition", "attachment; filename=report.pdf; size=10"));
+    server.on("/quoted",
+              FixtureResponse::file("x").header("Content-Disposition", "attachment; filename=\"a%20b.zip\""));
+    server.on("/utf8",
+              FixtureResponse::file("x").header(
+                  "Content-Disposition", "attachment; filename=fallback.txt; filename*=UTF-8''%E6%8A%A5%E5%91%8A.txt"));
     server.on("/inline", FixtureResponse::file("x").header("Content-Disposition", "inline"));
     server.on("/dir/empty-name", FixtureResponse::file("x").header("Content-Disposition", "attachment; filename=\"\""));
     server.on("/dir/x.zip", FixtureResponse::file("x"));

@@ -19,7 +19,8 @@ struct TransferRecorder {
         downer.onSent.connect([this](unsigned long n) { events.push_back(n ? "sent" : "sent0"); });
         downer.onContentLength.connect([this](int64_t n) { events.push_back("length=" + std::to_string(n)); });
         downer.onContentRange.connect([this](int64_t first, int64_t last, int64_t total) {
-            events.push_back("range=" + std::to_string(first) + "," + std::to_string(last) + "," + std::to_string(total));
+            events.push_back("range=" + std::to_string(first) + "," + std::to_string(last) + "," +
+                             std::to_string(total));
         });
         downer.onFileName.connect([this](const std::wstring& name) {
             names.push_back(name);
@@ -42,7 +43,8 @@ struct TransferRecorder {
     {
         std::string text;
         for (size_t i = 0; i < events.size(); ++i) {
-            const bool repeatedBlock = events[i] == "data" && i >= 2 && events[i - 2] == "data" && events[i - 1] == "sent0";
+            const bool repeatedBlock =
+                events[i] == "data" && i >= 2 && events[i - 2] == "data" && events[i - 1] == "sent0";
             const bool itsSent = events[i] == "sent0" && i >= 3 && events[i - 3] == "data" && events[i - 1] == "data";
             if (repeatedBlock || itsSent)
                 continue;

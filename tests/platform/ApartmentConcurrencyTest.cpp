@@ -93,7 +93,12 @@ TEST(ApartmentConcurrency, StoppedApartmentFailsCallsAtOnce)
 {
     auto page = Apartment::create();
     std::atomic<bool> release{false};
-    std::thread blocker([&] { page->invoke([&] { while (!release) std::this_thread::yield(); }); });
+    std::thread blocker([&] {
+        page->invoke([&] {
+            while (!release)
+                std::this_thread::yield();
+        });
+    });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the blocker occupies the apartment
     std::atomic<int> failed{0};
     std::thread queued([&] {

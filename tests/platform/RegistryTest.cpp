@@ -5,7 +5,6 @@
 
 #include <thread>
 
-
 namespace {
 
 std::wstring valueOf(const Registry& hive, const std::wstring& key, const std::wstring& name)
@@ -22,19 +21,21 @@ TEST(Registry, EditedKeysReadBackFromTheFile)
 {
     TempFolder folder;
     const std::string file = (folder.path() / "hives" / "registry.json").string();
-    ASSERT_EQ(Registry::edit(file, [](Registry& hive) {
-                  hive.setValue(L"CLSID\\{ABC}\\InprocServer32", L"ThreadingModel", L"/opt/下载");
-                  hive.createKey(L"CLSID\\{ABC}\\Programmable");
-                  hive.setValue(L"Other", L"", L"gone soon");
-                  return S_OK;
-              }),
+    ASSERT_EQ(Registry::edit(file,
+                             [](Registry& hive) {
+                                 hive.setValue(L"CLSID\\{ABC}\\InprocServer32", L"ThreadingModel", L"/opt/下载");
+                                 hive.createKey(L"CLSID\\{ABC}\\Programmable");
+                                 hive.setValue(L"Other", L"", L"gone soon");
+                                 return S_OK;
+                             }),
               S_OK);
-    ASSERT_EQ(Registry::edit(file, [](Registry& hive) {
-                  hive.setValue(L"clsid\\{abc}", L"", L"same key, other case");
-                  EXPECT_TRUE(hive.deleteTree(L"OTHER"));
-                  EXPECT_FALSE(hive.deleteTree(L"Other"));
-                  return S_OK;
-              }),
+    ASSERT_EQ(Registry::edit(file,
+                             [](Registry& hive) {
+                                 hive.setValue(L"clsid\\{abc}", L"", L"same key, other case");
+                                 EXPECT_TRUE(hive.deleteTree(L"OTHER"));
+                                 EXPECT_FALSE(hive.deleteTree(L"Other"));
+                                 return S_OK;
+                             }),
               S_OK);
 
     Registry hive;
@@ -57,9 +58,9 @@ TEST(Registry, CorruptHiveIsAnErrorAndIsNeverReplaced)
         hive.setValue(L"A", L"", L"x");
         return S_OK;
     };
-    for (const std::string& bytes : {std::string("{\"keys\": {\"A\": "), std::string("not json"),
-                                     std::string("{\"values\": {\"\": 5}}"), std::string("{\"keys\": {\"A\": []}}"),
-                                     std::string("{\"extra\": {}}"), std::string("[]")}) {
+    for (const std::string& bytes :
+         {std::string("{\"keys\": {\"A\": "), std::string("not json"), std::string("{\"values\": {\"\": 5}}"),
+          std::string("{\"keys\": {\"A\": []}}"), std::string("{\"extra\": {}}"), std::string("[]")}) {
         const auto file = folder.writeFile("registry.json", bytes);
         Registry hive;
         EXPECT_EQ(Registry::open(file.string(), hive), HRESULT_FROM_WIN32(ERROR_BADDB)) << bytes;
@@ -106,10 +107,11 @@ TEST(RegistryConcurrency, OverlappingEditsKeepEveryKey)
     for (int t = 0; t < 4; ++t)
         editors.emplace_back([&, t] {
             for (int i = 0; i < 25; ++i)
-                EXPECT_EQ(Registry::edit(file, [&](Registry& hive) {
-                              hive.createKey(L"K\\" + std::to_wstring(t * 100 + i));
-                              return S_OK;
-                          }),
+                EXPECT_EQ(Registry::edit(file,
+                                         [&](Registry& hive) {
+                                             hive.createKey(L"K\\" + std::to_wstring(t * 100 + i));
+                                             return S_OK;
+                                         }),
                           S_OK);
         });
     for (auto& editor : editors)

@@ -92,7 +92,7 @@ TEST(EventPoolConcurrency, WakeEndsAWaitWithoutTakingAnything)
 
     pool.release(1);
     pool.wake();
-    EXPECT_TRUE(pool.wait(kInfinite));  // an armed event wins over a wake-up
+    EXPECT_TRUE(pool.wait(kInfinite));   // an armed event wins over a wake-up
     EXPECT_FALSE(pool.wait(kInfinite));  // the wake-up is still there, once
     EXPECT_FALSE(pool.wait(10));
     EXPECT_EQ(taken, 1);
