@@ -70,6 +70,7 @@ HRESULT CDownloaderPartition::get_Version(std::wstring* version)
 
 HRESULT CDownloaderPartition::put_recvMessage(ScriptFunction* function)
 {
+    m_pageThread.check("CDownloaderPartition::put_recvMessage");
     if (m_recvMessage.get() != function)
         m_recvMessage = ComPtr<ScriptFunction>(function);
     return S_OK;
@@ -77,6 +78,7 @@ HRESULT CDownloaderPartition::put_recvMessage(ScriptFunction* function)
 
 HRESULT CDownloaderPartition::postMessage(const std::wstring& text)
 {
+    m_pageThread.check("CDownloaderPartition::postMessage");
     if (text.size() < 4)
         return S_OK;
     // A call the page's thread runs while this command waits (a dialog, a send turn) may be the
@@ -105,6 +107,7 @@ HRESULT CDownloaderPartition::postMessage(const std::wstring& text)
 
 HRESULT CDownloaderPartition::FireRecvMessage(const std::wstring& json)
 {
+    m_pageThread.check("CDownloaderPartition::FireRecvMessage");
     if (!m_recvMessage)
         return S_OK;
     ComPtr<ScriptFunction> callback = m_recvMessage;  // the page may replace it while it runs

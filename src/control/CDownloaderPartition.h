@@ -19,6 +19,7 @@
 #include "platform/ObjectSafety.h"
 #include "platform/ObjectWithSite.h"
 #include "platform/OleObject.h"
+#include "support/ThreadChecker.h"
 
 #include <json/value.h>
 
@@ -81,6 +82,7 @@ protected:
     void onStopQueue(Json::Value& message);
 
 private:
+    ThreadChecker m_pageThread;            // the thread that made the control
     ComPtr<ScriptFunction> m_recvMessage;  // page's thread only
     // Written by construct(), cleared once by Close() or the destructor; read by any sender.
     std::atomic<InterfaceTable::Cookie> m_gitCookie{0};

@@ -6,6 +6,7 @@
 
 HRESULT CDownloaderPartition::GetInterfaceSafetyOptions(const GUID& iid, uint32_t* supported, uint32_t* enabled)
 {
+    m_pageThread.check("CDownloaderPartition::GetInterfaceSafetyOptions");
     if (!supported || !enabled)
         return E_POINTER;
     void* answered = nullptr;
@@ -23,6 +24,7 @@ HRESULT CDownloaderPartition::GetInterfaceSafetyOptions(const GUID& iid, uint32_
 
 HRESULT CDownloaderPartition::SetInterfaceSafetyOptions(const GUID& iid, uint32_t mask, uint32_t enabled)
 {
+    m_pageThread.check("CDownloaderPartition::SetInterfaceSafetyOptions");
     void* answered = nullptr;
     if (FAILED(QueryInterface(iid, &answered)))
         return E_NOINTERFACE;
@@ -35,12 +37,14 @@ HRESULT CDownloaderPartition::SetInterfaceSafetyOptions(const GUID& iid, uint32_
 
 HRESULT CDownloaderPartition::SetSite(IUnknown* site)
 {
+    m_pageThread.check("CDownloaderPartition::SetSite");
     m_site = ComPtr<IUnknown>(site);
     return S_OK;
 }
 
 HRESULT CDownloaderPartition::GetSite(const GUID& iid, void** out)
 {
+    m_pageThread.check("CDownloaderPartition::GetSite");
     if (!out)
         return E_POINTER;
     *out = nullptr;
@@ -51,6 +55,7 @@ HRESULT CDownloaderPartition::GetSite(const GUID& iid, void** out)
 
 HRESULT CDownloaderPartition::Close()
 {
+    m_pageThread.check("CDownloaderPartition::Close");
     m_recvMessage = ComPtr<ScriptFunction>();
     m_site = ComPtr<IUnknown>();
     if (const InterfaceTable::Cookie cookie = m_gitCookie.exchange(0))

@@ -209,3 +209,15 @@ TEST(Control, AnUnloadedPageIsFreedOnceANewerControlTakesTheEvents)
     std::thread([&] { TaskMgr::instance().sendEvent(event); }).join();
     EXPECT_EQ(newer.texts().size(), 1u);
 }
+
+// The page's calls bypassing the interface table (straight from a worker) are a fault the
+// control catches where it happens, instead of racing the page on the callback.
+TEST(ControlDeathTest, PageCallsFromAnotherThreadEndTheProcess)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    PageHarness page;
+    IDownloaderPartition& control = *page.control.get();
+    EXPECT_DEATH(std::thread([&] { control.postMessage(LR"({"name":"start_queue"})"); }).join(),
+                 "CDownloaderPartition::postMessage called on a thread that does not own it");
+    EXPECT_DEATH(std::thread([&] { control.put_recvMessage(nullptr); }).join(), "put_recvMessage");
+}
