@@ -175,7 +175,7 @@ TEST(ServeConcurrency, AThousandPagesComeAndGoWithFlatMemoryAndThreads)
     };
     // Warm up: allocator pools, the module loaded, the registry read.
     visit(300);
-    const size_t memoryBefore = serve.residentBytes();
+    [[maybe_unused]] const size_t memoryBefore = serve.residentBytes();  // unread under TSan
     const int threadsBefore = serve.threads();
     visit(1000);
     // A closed page's apartment ends right after its socket: give the last one a moment.
