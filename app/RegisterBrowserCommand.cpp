@@ -1,6 +1,6 @@
 #include "RegisterBrowserCommand.h"
 
-#include "AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "support/JsonText.h"
 
 #include <pwd.h>

@@ -1,8 +1,8 @@
 #include "Sidecar.h"
 
-#include "AtomicFile.h"
 #include "BoundedRead.h"
 #include "HostedControl.h"
+#include "platform/AtomicFile.h"
 #include "support/JsonText.h"
 
 #include <cerrno>

@@ -1,5 +1,6 @@
 #include "platform/Registry.h"
 
+#include "platform/AtomicFile.h"
 #include "support/Text.h"
 
 #include <json/reader.h>
@@ -109,20 +110,6 @@ struct FileDescriptor {
     }
 };
 
-bool writeAll(int fd, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string Registry::hiveFile(Hive hive)
@@ -203,17 +190,9 @@ HRESULT Registry::save() const
     builder["emitUTF8"] = true;
     const std::string text = Json::writeString(builder, root) + "\n";
 
-    std::string temporary = file + ".XXXXXX";
-    FileDescriptor out{::mkostemp(temporary.data(), O_CLOEXEC)};
-    if (out.fd < 0)
-        return errnoResult(ERROR_CANTWRITE);
-    // The machine hive is read by every user: the file is readable by all, like the original.
-    bool written = ::fchmod(out.fd, 0644) == 0 && writeAll(out.fd, text) && ::fsync(out.fd) == 0;
-    if (written && ::rename(temporary.c_str(), file.c_str()) == 0)
-        return S_OK;
-    HRESULT hr = errnoResult(ERROR_CANTWRITE);
-    ::unlink(temporary.c_str());
-    return hr;
+    // The machine hive is read by every user: the file is readable by all.
+    std::string why;
+    return AtomicFile::write(file, text, 0644, why) ? S_OK : errnoResult(ERROR_CANTWRITE);
 }
 
 const Json::Value* Registry::find(const std::wstring& path) const

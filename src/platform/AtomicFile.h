@@ -10,7 +10,7 @@
 
 class AtomicFile {
 public:
-    // True when `path` holds `text` with permissions `mode`; otherwise `error` says why and the
-    // file is as it was.
+    // True when `path` holds `text` with permissions `mode`; otherwise `error` says why, errno
+    // holds the cause and the file is as it was.
     static bool write(const std::string& path, const std::string& text, mode_t mode, std::string& error);
 };

@@ -1,4 +1,4 @@
-#include "AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,7 +31,7 @@ bool AtomicFile::write(const std::string& path, const std::string& text, mode_t 
     std::string pattern = path + ".XXXXXX";
     std::vector<char> temporary(pattern.begin(), pattern.end());
     temporary.push_back('\0');
-    const int fd = ::mkstemp(temporary.data());
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);  // no child process inherits it
     if (fd < 0) {
         error = std::strerror(errno);
         return false;
@@ -48,5 +48,6 @@ bool AtomicFile::write(const std::string& path, const std::string& text, mode_t 
         failure = errno;
     error = std::strerror(failure);
     ::unlink(temporary.data());
+    errno = failure;
     return false;
 }
