@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class Config {
 public:
@@ -38,10 +39,26 @@ public:
     std::wstring folder() const;
     void setFolder(const std::wstring& path);
 
+    // The rules for a control that serves web pages, set by its host before the first command:
+    // pages may then download only below `roots` (the first is the folder of an empty
+    // "Folder"), and their log goes into `logFolder`. Without them (a host whose commands come
+    // from the user) paths are taken as given.
+    void confineTo(const std::vector<std::wstring>& roots, const std::wstring& logFolder);
+    bool confined() const;
+    // A folder the user picked for the page: allowed from now on.
+    void allowRoot(const std::wstring& root);
+    std::wstring defaultRoot() const;
+    std::wstring logFolder() const;
+    // `resolvedFolder` (links resolved) is one of the allowed roots or lies below one.
+    bool allowsFolder(const std::wstring& resolvedFolder) const;
+
 private:
     Config() = default;
 
     mutable std::mutex textLock;
-    std::string cookieText;   // guarded by textLock
-    std::wstring folderPath;  // guarded by textLock
+    std::string cookieText;             // guarded by textLock
+    std::wstring folderPath;            // guarded by textLock
+    bool confinedToRoots = false;       // guarded by textLock
+    std::vector<std::wstring> allowed;  // guarded by textLock
+    std::wstring logFolderPath;         // guarded by textLock
 };

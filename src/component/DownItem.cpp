@@ -18,6 +18,8 @@ void DownItem::fromJson(const Json::Value& task)
     const std::string custom = task.get(M::nameCustom, "").asString();
     const int32_t serverId = task.get(M::idSvr, 0).asInt();
     const bool done = task.get(M::complete, false).asBool();
+    const std::string entityTag = task.get(M::etag, "").asString();
+    const std::string modified = task.get(M::lastModified, "").asString();
 
     lenSvr = serverLength;
     lenLoc = localLength;
@@ -28,6 +30,8 @@ void DownItem::fromJson(const Json::Value& task)
     nameCustom = fromUtf8(custom);
     complete = done;
     pathLoc = fromUtf8(path);
+    etag = entityTag;
+    lastModified = entityTag.empty() ? modified : std::string();
 
     // The record keeps nothing of M::fields, but a malformed one is still rejected.
     const Json::Value fields = task.get(M::fields, Json::Value());
@@ -49,4 +53,13 @@ void DownItem::toJson(Json::Value& task)
     task[M::sizeLoc] = toUtf8(sizeText(local));
     task[M::pathLoc] = toUtf8(pathLoc);
     task[M::fileUrl] = fileUrl;
+    writeValidators(task);
+}
+
+void DownItem::writeValidators(Json::Value& members) const
+{
+    if (!etag.empty())
+        members[M::etag] = etag;
+    if (!lastModified.empty())
+        members[M::lastModified] = lastModified;
 }

@@ -31,6 +31,8 @@ public:
     virtual void fromJson(const Json::Value& task);
     // Writes the record's members into `task`, replacing members of the same names only.
     virtual void toJson(Json::Value& task);
+    // Adds "etag" or "lastModified" to an event's `members` when the task has one.
+    void writeValidators(Json::Value& members) const;
 
     // Task kinds; the queue picks the job type by it.
     static constexpr int32_t kFileKind = 0;
@@ -47,4 +49,9 @@ public:
     std::wstring nameLoc;  // as the page sent it; toJson derives its own
     std::wstring nameCustom;
     std::string fileUrl;  // UTF-8, kept exactly as received
+    // What tells the server's file from a later version of it: the strong ETag the first answer
+    // carried, or else its Last-Modified, exactly as the server gave it; "" when none. Sent back
+    // in If-Range, so that a resumed request gets the rest of this very file or the whole new one.
+    std::string etag;
+    std::string lastModified;
 };

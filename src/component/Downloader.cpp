@@ -105,14 +105,20 @@ void Downloader::runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownIte
 {
     job->runThread.bindToCurrent();
     Downloader* self = job.get();
-    ResumableTransfer transfer(*task, job->stopFlag);
+    Dravik::IO::ConfinedFolder downloads;
+    downloads.open(Config::instance().folder());
+    ResumableTransfer transfer(*task, job->stopFlag, downloads);
     transfer.hooks.progress = [self](unsigned long count) { self->onProgress(count); };
     transfer.hooks.length = [self](int64_t total, bool changed) {
         if (changed)
             self->sendServerLength(total);
     };
     transfer.hooks.name = [self, &transfer](const std::wstring& name) { self->onServerName(transfer, name); };
-    transfer.hooks.begin = [self] { self->sendEvent(self->item, Protocol::Event::downBegin); };
+    transfer.hooks.begin = [self] {
+        Json::Value event(Json::objectValue);
+        self->item->writeValidators(event);
+        self->sendEvent(self->item, Protocol::Event::downBegin, event);
+    };
     transfer.hooks.stored = [self](int64_t count) { self->onStored(count); };
 
     const int64_t begin = wallClockMilliseconds();
@@ -124,7 +130,7 @@ void Downloader::runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownIte
         const auto seconds = static_cast<int32_t>((wallClockMilliseconds() - begin) / 1000);
         job->sendComplete(ProgressText::durationText(seconds));
     } else if (result.outcome == Outcome::failed) {
-        job->sendError(task, result.code);
+        job->sendError(task, result);
     }
     endRun(job, task, result.endsAsStopped());
 }
@@ -176,6 +182,7 @@ void Downloader::sendServerLength(int64_t length)
     Json::Value event;
     event[Protocol::Member::len] = Json::Int64(length);
     event[Protocol::Member::size] = toUtf8(sizeText(length));
+    item->writeValidators(event);
     sendEvent(item, Protocol::Event::downRecvSize, event);
 }
 
@@ -186,8 +193,8 @@ void Downloader::onServerName(ResumableTransfer& transfer, const std::wstring& n
     item->nameSvr = name;
     std::wstring used = name;
     if (item->pathLoc.empty()) {
-        // A file already there, or one another task writes, keeps its name: this one is numbered.
-        if (!transfer.settleNewPath(localPathFor(Config::instance().folder(), item->nameCustom, name)))
+        // Anything already there keeps its name: this file is numbered.
+        if (!transfer.settleNewPath(localNameFor(item->nameCustom, name)))
             return;
         used = pathFileName(item->pathLoc);
         ZLOG("本地文件路径：" << toAnsi(item->pathLoc));
@@ -212,11 +219,16 @@ void Downloader::sendComplete(const std::string& duration)
     sendEvent(item, Protocol::Event::downComplete, event);
 }
 
-void Downloader::sendError(const std::shared_ptr<DownItem>& task, unsigned code)
+void Downloader::sendError(const std::shared_ptr<DownItem>& task, const ResumableTransfer::Result& result)
 {
+    namespace M = Protocol::Member;
     ZLOG("下载错误");
     Json::Value event;
-    event[Protocol::Member::code] = code;
+    event[M::code] = result.code;
+    if (result.status > 0)
+        event[M::status] = result.status;
+    if (!result.reason.empty())
+        event[M::reason] = result.reason;
     sendEvent(task, Protocol::Event::downError, event);
 }
 

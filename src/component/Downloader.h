@@ -80,7 +80,8 @@ protected:
 
     // Sends one event of the current task: "id" and "name" are added here.
     void sendEvent(const std::shared_ptr<DownItem>& task, const char* name, Json::Value event = Json::Value());
-    void sendError(const std::shared_ptr<DownItem>& task, unsigned code);
+    // "down_error" with the failed run's code, and its HTTP status and reason when it has them.
+    void sendError(const std::shared_ptr<DownItem>& task, const ResumableTransfer::Result& result);
     void sendStopped(const std::shared_ptr<DownItem>& task);
     // The texts and lengths of "down_process" for `lenLoc` of the job's task.
     Json::Value progressMembers() const;

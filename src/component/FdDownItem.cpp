@@ -1,16 +1,29 @@
 #include "component/FdDownItem.h"
 
 #include "component/Config.h"
+#include "component/FreeName.h"
 #include "component/Protocol.h"
 #include "component/TaskMgr.h"
+#include "support/ConfinedFolder.h"
 #include "support/Path.h"
 #include "support/Text.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
 
 namespace M = Protocol::Member;
 
 FdDownItem::FdDownItem()
 {
     kind = kFolderKind;
+}
+
+FdDownItem::~FdDownItem()
+{
+    if (!madeRoot.empty())
+        ::rmdir(madeRoot.c_str());  // fails, as it should, once anything is inside
 }
 
 void FdDownItem::fromJson(const Json::Value& task)
@@ -38,23 +51,46 @@ void FdDownItem::fromJson(const Json::Value& task)
 
 void FdDownItem::layOut(const std::wstring& serverFolder)
 {
-    const std::wstring downloads = Config::instance().folder();
-    std::wstring root = pathJoinConfined(downloads, nameLoc);
-    // A folder of its own never merges into one that is already there: it is numbered.
-    if (root != pathJoin(downloads, L"")) {
-        const std::wstring free = rootClaim.claimFree(root);
-        if (!free.empty() && free != root) {
-            root = free;
-            nameLoc = pathFileName(root);
+    Config& settings = Config::instance();
+    Dravik::IO::ConfinedFolder downloads;
+    // Nothing is made in a folder that cannot be opened or that a page may not write: the run
+    // then fails there, with nothing written.
+    const bool usable =
+        downloads.open(settings.folder()) && (!settings.confined() || settings.allowsFolder(downloads.resolved()));
+    std::wstring name = plainFileName(nameLoc);
+    if (name.empty())
+        name = L"download";
+    if (usable) {
+        // Made now, exclusively: no other task of any process can take the same root.
+        const std::wstring made = FreeName::claim(downloads.resolved(), name, [&](const std::wstring& candidate) {
+            if (downloads.makeDirectory(toUtf8(candidate)))
+                return FreeName::Attempt::made;
+            return errno == EEXIST ? FreeName::Attempt::taken : FreeName::Attempt::failed;
+        });
+        if (!made.empty()) {
+            name = made;
+            madeRoot = fileSystemPath(downloads.resolved() + L"/" + made);
         }
     }
+    nameLoc = name;
+    const std::wstring root = pathJoin(downloads.given(), name);
+    std::set<std::wstring> placed;
     for (auto& file : files) {
         std::wstring rest = file->pathLoc;
         const size_t at = serverFolder.empty() ? std::wstring::npos : rest.find(serverFolder);
         if (at != std::wstring::npos)
             rest.erase(at, serverFolder.size());
         // Whatever the listing says, the file lands inside the root.
-        file->pathLoc = pathJoinConfined(root, rest);
+        std::wstring path = pathJoinConfined(root, rest);
+        if (path == root)
+            path = pathJoin(root, L"download");
+        if (!placed.insert(path).second) {
+            const std::wstring base = pathFileName(path);
+            const std::wstring directory = path.substr(0, path.size() - base.size());
+            for (uint64_t n = 1; !placed.insert(path = directory + FreeName::numbered(base, n)).second; ++n) {
+            }
+        }
+        file->pathLoc = path;
     }
     pathLoc = root;
 }

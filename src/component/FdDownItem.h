@@ -9,7 +9,6 @@
 #pragma once
 
 #include "component/DownItem.h"
-#include "component/PathClaim.h"
 
 #include <memory>
 #include <vector>
@@ -17,6 +16,8 @@
 class FdDownItem : public DownItem {
 public:
     FdDownItem();
+    // Removes the root this record made when nothing was ever written into it.
+    ~FdDownItem() override;
 
     void fromJson(const Json::Value& task) override;
     void toJson(Json::Value& task) override;
@@ -26,11 +27,12 @@ public:
     int32_t success = 0;                           // files completed
 
 private:
-    // Places every file under <download folder>/<nameLoc> and makes that the folder's path.
-    // The root is numbered ("name (1)") when a directory of that name exists or another new
-    // folder has laid out there; nothing in the listing can place a file outside the root.
+    // Makes the folder's root, a folder of its own in the download folder named after nameLoc
+    // ("download" when that names nothing), numbered ("name (1)") when anything of that name is
+    // there, and places every file below it: nothing in the listing can place a file outside
+    // the root, and a path the listing names twice gives the later file the next free name.
     void layOut(const std::wstring& serverFolder);
     void sendInitEnd();
 
-    PathClaim rootClaim;  // the root laid out by this record, held while the record lives
+    std::string madeRoot;  // the root layOut() made (file-system path), "" when none
 };

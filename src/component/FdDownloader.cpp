@@ -33,24 +33,20 @@ void FdDownloader::runFolder(std::shared_ptr<FdDownloader> job, std::shared_ptr<
     begin[M::folder] = true;
     job->sendEvent(folder, Protocol::Event::downBegin, begin);
 
-    job->timer.start();  // once for the run: a thread per file would cost more than the file
+    job->timer.start();                    // once for the run: a thread per file would cost more than the file
+    Dravik::IO::ConfinedFolder downloads;  // opened once: every file of the run lies below it
+    downloads.open(Config::instance().folder());
     // After a stop every remaining file still takes its step: a transfer ends at once and
     // counts as an error, an empty file is still created.
-    unsigned failure = 0;      // the code of the first file that failed
-    bool endsStopped = false;  // a failure that ends the run as a stopped run
+    ResumableTransfer::Result failure;  // the first file that failed, if any
+    bool endsStopped = false;           // a failure that ends the run as a stopped run
     for (const auto& file : folder->files) {
         if (file->complete)
             continue;
-        if (file->lenSvr == 0) {
-            if (!job->createEmptyFile(folder, file)) {
-                failure = failure ? failure : Protocol::kLocalFileFailed;
-                endsStopped = true;
-            }
-            continue;
-        }
-        const auto result = job->downloadFile(folder, file);
+        const auto result = job->downloadFile(folder, file, downloads);
         if (result.outcome == ResumableTransfer::Outcome::failed) {
-            failure = failure ? failure : result.code;
+            if (!failure.code)
+                failure = result;
             endsStopped = endsStopped || result.endsAsStopped();
         }
     }
@@ -58,7 +54,7 @@ void FdDownloader::runFolder(std::shared_ptr<FdDownloader> job, std::shared_ptr<
     job->timer.stop();
 
     const bool stopped = job->stopFlag->load();
-    if (!stopped && failure) {
+    if (!stopped && failure.code) {
         job->sendError(folder, failure);
     } else if (!stopped) {
         Json::Value complete;
@@ -69,11 +65,12 @@ void FdDownloader::runFolder(std::shared_ptr<FdDownloader> job, std::shared_ptr<
 }
 
 ResumableTransfer::Result FdDownloader::downloadFile(const std::shared_ptr<FdDownItem>& folder,
-                                                     const std::shared_ptr<DownItem>& file)
+                                                     const std::shared_ptr<DownItem>& file,
+                                                     const Dravik::IO::ConfinedFolder& downloads)
 {
     FdDownItem& f = *folder;
     const DownItem& d = *file;
-    ResumableTransfer transfer(*file, stopFlag);
+    ResumableTransfer transfer(*file, stopFlag, downloads);
     transfer.http().connections = connections;
     transfer.hooks.progress = [&](unsigned long count) { onProgress(f, d, count); };
     transfer.hooks.length = [&](int64_t total, bool) {
@@ -84,28 +81,22 @@ ResumableTransfer::Result FdDownloader::downloadFile(const std::shared_ptr<FdDow
     transfer.hooks.begin = [&] { onBegin(f, d); };
     transfer.hooks.stored = [&](int64_t count) { onStored(f, d, count); };
 
-    const auto result = runTransfer(transfer);
+    // A file the listing gives as empty is made without a request.
+    const bool empty = file->lenSvr == 0;
+    const auto result = empty ? transfer.createEmpty() : runTransfer(transfer);
     if (result.outcome == ResumableTransfer::Outcome::complete) {
-        ++folder->success;
+        // An empty file's event comes before it counts: pages read "success" that way.
+        if (!empty)
+            ++folder->success;
         sendFileComplete(*folder, *file);
+        if (empty)
+            ++folder->success;
     } else {
         ++folder->errors;
     }
-    if (stopFlag->load())
+    if (stopFlag->load() && !empty)
         sendStopped(folder);
     return result;
-}
-
-bool FdDownloader::createEmptyFile(const std::shared_ptr<FdDownItem>& folder, const std::shared_ptr<DownItem>& file)
-{
-    Dravik::IO::FileWriter writer;
-    if (!writer.openWithMode(file->pathLoc, L"wb") || !writer.close()) {
-        ++folder->errors;
-        return false;
-    }
-    sendFileComplete(*folder, *file);
-    ++folder->success;  // after the event: its "success" does not count this file yet
-    return true;
 }
 
 void FdDownloader::onBegin(const FdDownItem& folder, const DownItem& file)
@@ -115,6 +106,7 @@ void FdDownloader::onBegin(const FdDownItem& folder, const DownItem& file)
     event[M::folder] = false;
     Json::Value more;
     more[M::pathLoc] = toUtf8(file.pathLoc);
+    file.writeValidators(more);
     event[M::file] = fileMembers(file, more);
     sendEvent(item, Protocol::Event::downBegin, event);
 }

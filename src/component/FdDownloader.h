@@ -28,11 +28,11 @@ public:
 private:
     static void runFolder(std::shared_ptr<FdDownloader> job, std::shared_ptr<FdDownItem> folder);
 
-    // One file's transfer, counted as a success or an error of the folder.
+    // One file's transfer (a file of length 0 is made without a request), counted as a success
+    // or an error of the folder.
     ResumableTransfer::Result downloadFile(const std::shared_ptr<FdDownItem>& folder,
-                                           const std::shared_ptr<DownItem>& file);
-    // A file of length 0 is created without a request; false when it could not be.
-    bool createEmptyFile(const std::shared_ptr<FdDownItem>& folder, const std::shared_ptr<DownItem>& file);
+                                           const std::shared_ptr<DownItem>& file,
+                                           const Dravik::IO::ConfinedFolder& downloads);
 
     // Transfer hooks, worker thread.
     void onBegin(const FdDownItem& folder, const DownItem& file);

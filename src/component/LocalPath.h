@@ -3,6 +3,7 @@
 
 #include <string>
 
-// Where a task without a path of its own goes: the custom name, else the server's, else a
-// default, always inside the download folder.
-std::wstring localPathFor(const std::wstring& folder, const std::wstring& custom, const std::wstring& serverName);
+// The path, relative to the download folder, of a task without a path of its own: the custom
+// name (which may name subfolders), else the server's name, else "download". It never leaves
+// the folder and never names the folder itself.
+std::wstring localNameFor(const std::wstring& custom, const std::wstring& serverName);

@@ -35,6 +35,7 @@ constexpr const char* downError = "down_error";
 constexpr const char* downRecvSize = "down_recv_size";
 constexpr const char* downRecvName = "down_recv_name";
 constexpr const char* downStopped = "down_stoped";
+constexpr const char* folderChosen = "folder_chosen";
 }  // namespace Event
 
 // Members of commands and events.
@@ -68,6 +69,12 @@ constexpr const char* fields = "fields";
 constexpr const char* ext = "ext";
 constexpr const char* sizeSvr = "sizeSvr";
 constexpr const char* errors = "errors";
+// The server's validator of a file, kept by the page and sent back to resume.
+constexpr const char* etag = "etag";
+constexpr const char* lastModified = "lastModified";
+// "down_error": the HTTP status when the server answered, and why in a few words.
+constexpr const char* status = "status";
+constexpr const char* reason = "reason";
 // "init" and "load_complete".
 constexpr const char* config = "config";
 constexpr const char* browser = "browser";
@@ -93,6 +100,7 @@ constexpr const char* kBrowser = "ie32";
 enum ErrorCode : unsigned {
     kTransferFailed = 1,   // the server or the network failed, or answered what cannot be used
     kLocalFileFailed = 2,  // the local file could not be opened, written or kept
+    kFileBusy = 3,         // another download writes the file now; worth a retry later
 };
 
 // Jobs that may run at once: "ThreadCount" is capped here, and the queue's pool has this many

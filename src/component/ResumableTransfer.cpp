@@ -1,17 +1,24 @@
 #include "component/ResumableTransfer.h"
 
 #include "component/Config.h"
+#include "component/HostNotice.h"
 #include "component/Protocol.h"
 #include "log/Log.h"
 #include "net/HttpHeader.h"
 #include "support/Path.h"
 #include "support/Text.h"
 
+#include <boost/algorithm/string/predicate.hpp>
 #include <boost/xpressive/xpressive.hpp>
 
-#include <cstdio>
+#include <unistd.h>
 
-ResumableTransfer::ResumableTransfer(DownItem& task, StopFlag stop) : file(task), stopFlag(std::move(stop))
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+ResumableTransfer::ResumableTransfer(DownItem& task, StopFlag stop, const Dravik::IO::ConfinedFolder& folder)
+    : file(task), stopFlag(std::move(stop)), downloads(folder)
 {
     request.verb = L"GET";
     request.stopFlag = stopFlag;
@@ -24,6 +31,7 @@ ResumableTransfer::ResumableTransfer(DownItem& task, StopFlag stop) : file(task)
         // Without a match the request reports 0-0: only a range that says something counts.
         hasRange = !(first == 0 && last == 0 && total == 0);
         rangeFirst = first;
+        rangeLast = last;
         rangeTotal = total;
     });
     request.onFileName.connect([this](const std::wstring& name) { onName(name); });
@@ -31,23 +39,96 @@ ResumableTransfer::ResumableTransfer(DownItem& task, StopFlag stop) : file(task)
     request.onData.connect([this](char* bytes, unsigned long count) { onData(bytes, count); });
 }
 
-int64_t ResumableTransfer::settledOffset(const DownItem& task)
+int64_t ResumableTransfer::settledOffset() const
 {
-    const int64_t saved = task.lenLoc;
-    const int64_t total = task.lenSvr;
-    if (saved <= 0 || (total > 0 && saved > total) || !pathExists(task.pathLoc) || saved > fileSize(task.pathLoc))
+    const int64_t saved = file.lenLoc;
+    const int64_t total = file.lenSvr;
+    if (saved <= 0 || (total > 0 && saved > total) || saved > local.size())
         return 0;
     return saved;
 }
 
-bool ResumableTransfer::settleNewPath(const std::wstring& path)
+bool ResumableTransfer::folderAllowed()
+{
+    Config& settings = Config::instance();
+    if (!settings.confined())
+        return true;
+    if (!downloads.isOpen() || !settings.allowsFolder(downloads.resolved())) {
+        hostNotice("the download folder " + toUtf8(downloads.given()) +
+                   " is not one the user allowed; nothing written");
+        fail(Protocol::kLocalFileFailed, "下载文件夹不在允许的范围内：", "the download folder is not allowed");
+        return false;
+    }
+    return true;
+}
+
+bool ResumableTransfer::openLocal()
+{
+    std::string relative;
+    const Dravik::IO::ConfinedFolder* folder = &downloads;
+    if (!downloads.relativeOf(file.pathLoc, relative)) {
+        if (Config::instance().confined()) {
+            hostNotice("a page asked to write " + toUtf8(file.pathLoc) +
+                       ", outside its download folder; nothing written");
+            fail(Protocol::kLocalFileFailed, "本地文件不在下载文件夹内：", "the file is outside the download folder");
+            return false;
+        }
+        // The user's own path, as given: only its last name is opened without following a link.
+        const std::wstring path = pathJoin(file.pathLoc, L"");
+        const std::wstring name = pathFileName(path);
+        ownFolder = std::make_unique<Dravik::IO::ConfinedFolder>();
+        if (name.empty() || name == L".." || !ownFolder->open(path.substr(0, path.size() - name.size()))) {
+            failLocally(Protocol::kLocalFileFailed, "打开本地文件失败：", name.empty() ? EISDIR : errno);
+            return false;
+        }
+        folder = ownFolder.get();
+        relative = toUtf8(name);
+    }
+    switch (local.open(*folder, relative)) {
+    case LocalFile::Status::open:
+        return true;
+    case LocalFile::Status::busy:
+        fail(Protocol::kFileBusy, "本地文件正被另一个下载写入：", "the file is being written by another download");
+        return false;
+    case LocalFile::Status::failed:
+        break;
+    }
+    failLocally(Protocol::kLocalFileFailed, "打开本地文件失败：", local.error());
+    return false;
+}
+
+bool ResumableTransfer::settleNewPath(const std::wstring& relative)
 {
     worker.check("ResumableTransfer::settleNewPath");
-    const std::wstring claimed = claim.claimFree(path);
-    if (claimed.empty())
+    const std::wstring name = pathFileName(relative);
+    const std::wstring directory = relative.substr(0, relative.size() - name.size());
+    std::string chosen;
+    switch (local.create(downloads, toUtf8(pathJoin(directory, L"")), name, chosen)) {
+    case LocalFile::Status::open:
+        file.pathLoc = downloads.pathOf(chosen);
+        return true;
+    case LocalFile::Status::busy:
+        fail(Protocol::kFileBusy, "本地文件正被另一个下载写入：", "the file is being written by another download");
         return false;
-    file.pathLoc = claimed;
-    return true;
+    case LocalFile::Status::failed:
+        break;
+    }
+    failLocally(Protocol::kLocalFileFailed, "没有可用的本地文件名：", local.error());
+    return false;
+}
+
+std::string ResumableTransfer::requestHeaders() const
+{
+    HttpHeader header;
+    header.removeHeader("Content-Type");
+    header.removeHeader("Accept");
+    // Only the raw bytes of the file can be appended to it.
+    header.setHeader("Accept-Encoding", "identity");
+    header.setRange(file.lenLoc, file.lenSvr - 1);  // the last byte, inclusive
+    if (file.lenLoc > 0)
+        header.setHeader("If-Range", file.etag.empty() ? file.lastModified : file.etag);
+    header.setCookie(Config::instance().cookie());
+    return header.build();
 }
 
 ResumableTransfer::Result ResumableTransfer::run()
@@ -55,25 +136,58 @@ ResumableTransfer::Result ResumableTransfer::run()
     worker.check("ResumableTransfer::run");
     if (stopFlag->load())
         return ended(Outcome::stopped);
-    if (!file.pathLoc.empty() && !claim.claim(file.pathLoc)) {
-        ZLOG("本地文件正被另一个任务写入：" << toAnsi(file.pathLoc));
-        return ended(Outcome::failed, Protocol::kLocalFileFailed);
+    if (!folderAllowed())
+        return ended(Outcome::failed, failure);
+    if (file.pathLoc.empty() && !downloads.isOpen()) {
+        failLocally(Protocol::kLocalFileFailed, "打开下载文件夹失败：", EACCES);
+        return ended(Outcome::failed, failure);
     }
-    file.lenLoc = settledOffset(file);
+    if (!file.pathLoc.empty() && !openLocal())
+        return ended(Outcome::failed, failure);
+    file.lenLoc = settledOffset();
     if (file.lenSvr > 0 && file.lenLoc == file.lenSvr)
         return completeOnDisk();
 
-    HttpHeader header;
-    header.removeHeader("Content-Type");
-    header.removeHeader("Accept");
-    header.setRange(file.lenLoc, file.lenSvr - 1);  // the last byte, inclusive
-    header.setCookie(Config::instance().cookie());
-    request.setHeaders(header.build());
+    request.setHeaders(requestHeaders());
     request.stallSeconds = Config::instance().stallSeconds.load();
-
     requestedFrom = file.lenLoc;
     const bool ok = request.request(fromUtf8(file.fileUrl), L"");
     return judge(ok);
+}
+
+ResumableTransfer::Result ResumableTransfer::createEmpty()
+{
+    worker.check("ResumableTransfer::createEmpty");
+    if (!folderAllowed() || !openLocal())
+        return ended(Outcome::failed, failure);
+    if (local.size() > 0 && ::ftruncate(local.descriptor(), 0) != 0) {
+        failLocally(Protocol::kLocalFileFailed, "写入本地文件失败", errno);
+        return ended(Outcome::failed, failure);
+    }
+    file.lenLoc = 0;
+    return ended(Outcome::complete);
+}
+
+bool ResumableTransfer::sameVersion() const
+{
+    const ResponseHeaders& answer = request.response();
+    std::string value;
+    if (!file.etag.empty() && answer.find("ETag", value) && value != file.etag)
+        return false;
+    return file.lastModified.empty() || !answer.find("Last-Modified", value) || value == file.lastModified;
+}
+
+void ResumableTransfer::keepValidator()
+{
+    const ResponseHeaders& answer = request.response();
+    std::string tag, modified;
+    // A weak tag says "much the same", never "the same bytes": it cannot vouch for a range.
+    if (!answer.find("ETag", tag) || tag.empty() || boost::starts_with(tag, "W/"))
+        tag.clear();
+    if (tag.empty())
+        answer.find("Last-Modified", modified);
+    file.etag = tag;
+    file.lastModified = modified;
 }
 
 bool ResumableTransfer::acceptAnswer()
@@ -81,21 +195,37 @@ bool ResumableTransfer::acceptAnswer()
     if (answerChecked)
         return answerAccepted;
     answerChecked = true;
+    const ResponseHeaders& answer = request.response();
+    if (!answer.consistent("Content-Length")) {
+        fail(Protocol::kTransferFailed, "应答的长度互相矛盾", "the answer gives two different lengths");
+        return false;
+    }
     const int64_t known = file.lenSvr;
     int64_t total;
     if (request.statusCode == 206) {
         if (requestedFrom <= 0) {
-            fail(Protocol::kTransferFailed, "服务器对完整请求回应了部分内容");
+            fail(Protocol::kTransferFailed, "服务器对完整请求回应了部分内容", "a part was sent for the whole file");
             return false;
         }
-        // Appending anything but the rest of this very file would splice two files.
-        if (!hasRange || rangeFirst != requestedFrom || (known > 0 && rangeTotal != known)) {
-            fail(Protocol::kTransferFailed, "续传应答与本地文件不符");
+        // Appending anything but the raw rest of this very file would splice two files.
+        std::string encoding, type;
+        const bool encoded = answer.find("Content-Encoding", encoding) && !boost::iequals(encoding, "identity");
+        const bool multipart = answer.find("Content-Type", type) && boost::istarts_with(type, "multipart/");
+        if (!hasRange || rangeFirst != requestedFrom || (known > 0 && rangeTotal != known) ||
+            contentLength != rangeLast - rangeFirst + 1 || encoded || multipart) {
+            fail(Protocol::kTransferFailed, "续传应答与本地文件不符", "the answer does not continue the local file");
             return false;
         }
+        if (!sameVersion()) {
+            fail(Protocol::kTransferFailed, "服务器上的文件已改变", "the file changed on the server");
+            return false;
+        }
+        if (file.etag.empty() && file.lastModified.empty())
+            keepValidator();
         total = rangeTotal;
         writeFrom = requestedFrom;
     } else {
+        keepValidator();
         total = contentLength;  // the whole file: written from its first byte
         writeFrom = 0;
     }
@@ -120,8 +250,8 @@ void ResumableTransfer::onBodyStart()
     if (!acceptAnswer() || failure)
         return;
     bodyBegun = true;
-    if (file.pathLoc.empty()) {
-        fail(Protocol::kLocalFileFailed, "没有可用的本地文件名");
+    if (!local.isOpen()) {
+        fail(Protocol::kLocalFileFailed, "没有可用的本地文件名", "no local file");
         return;
     }
     if (writeFrom == 0 && file.lenLoc > 0) {
@@ -130,14 +260,13 @@ void ResumableTransfer::onBodyStart()
         if (hooks.stored)
             hooks.stored(-dropped);
     }
-    // An existing file is opened without emptying it: it changes only when bytes arrive. Only a
-    // file longer than the offset is cut (ext4 writes a file cut to 0 back to disk on close).
-    const bool existed = pathExists(file.pathLoc);
-    if (!writer.openWithMode(file.pathLoc, existed ? L"rb+" : L"wb") || !writer.seek(file.lenLoc, SEEK_SET)) {
-        fail(Protocol::kLocalFileFailed, "打开本地文件失败：");
+    // The file is written as it is: it changes only when bytes arrive. Only a file longer than
+    // the offset is cut (ext4 writes a file cut to 0 back to disk on close).
+    if (!writer.openDescriptor(local.descriptor(), file.pathLoc) || !writer.seek(file.lenLoc, SEEK_SET)) {
+        failLocally(Protocol::kLocalFileFailed, "打开本地文件失败：", errno);
         return;
     }
-    truncatePending = existed && fileSize(file.pathLoc) > file.lenLoc;
+    truncatePending = local.size() > file.lenLoc;
     if (hooks.begin)
         hooks.begin();
 }
@@ -149,14 +278,14 @@ void ResumableTransfer::onData(const char* bytes, unsigned long count)
         return;
     if (truncatePending) {
         if (!writer.truncate(file.lenLoc)) {
-            fail(Protocol::kLocalFileFailed, "写入本地文件失败");
+            failLocally(Protocol::kLocalFileFailed, "写入本地文件失败", errno);
             return;
         }
         truncatePending = false;
     }
     // Flushed before it counts: the lenLoc a page saves is never ahead of the file.
     if (!writer.write(bytes, static_cast<uint32_t>(count)) || !writer.flush()) {
-        fail(Protocol::kLocalFileFailed, "写入本地文件失败");
+        failLocally(Protocol::kLocalFileFailed, "写入本地文件失败", errno);
         return;
     }
     file.lenLoc += static_cast<int64_t>(count);
@@ -164,13 +293,19 @@ void ResumableTransfer::onData(const char* bytes, unsigned long count)
         hooks.stored(static_cast<int64_t>(count));
 }
 
-void ResumableTransfer::fail(unsigned code, const char* why)
+void ResumableTransfer::fail(unsigned code, const char* why, std::string reason)
 {
     if (failure)
         return;
     failure = code;
-    ZLOG(why << toAnsi(file.pathLoc));
+    failureReason = std::move(reason);
+    ZLOG(why << toAnsi(file.pathLoc) << " " << failureReason);
     request.closeHandles();
+}
+
+void ResumableTransfer::failLocally(unsigned code, const char* why, int error)
+{
+    fail(code, why, error ? std::strerror(error) : "the local file failed");
 }
 
 ResumableTransfer::Result ResumableTransfer::judge(bool requestOk)
@@ -182,10 +317,16 @@ ResumableTransfer::Result ResumableTransfer::judge(bool requestOk)
     if (!requestOk) {
         if (alreadyWhole())
             return completeOnDisk();
+        const int status = request.statusCode;
+        failureReason = status > 0 ? request.response().reasonPhrase() : request.failureReason;
+        if (failureReason.empty())
+            failureReason = status > 0 ? "HTTP " + std::to_string(status) : "the request failed";
         return ended(Outcome::failed, Protocol::kTransferFailed);
     }
     if (file.lenLoc != file.lenSvr) {
         ZLOG("下载不完整,本地长度:" << file.lenLoc.load() << ",服务器长度:" << file.lenSvr.load());
+        failureReason =
+            request.failureReason.empty() ? "the server sent less than the whole file" : request.failureReason;
         return ended(Outcome::failed, Protocol::kTransferFailed);
     }
     return completeWritten();
@@ -215,14 +356,13 @@ bool ResumableTransfer::alreadyWhole()
 ResumableTransfer::Result ResumableTransfer::completeOnDisk()
 {
     const int64_t total = file.lenSvr;
-    if (fileSize(file.pathLoc) > total) {
-        Dravik::IO::FileWriter cutter;
-        if (!cutter.openWithMode(file.pathLoc, L"rb+") || !cutter.truncate(total) || !cutter.close())
-            return ended(Outcome::failed, Protocol::kLocalFileFailed);
+    if (local.size() > total && ::ftruncate(local.descriptor(), static_cast<off_t>(total)) != 0) {
+        failLocally(Protocol::kLocalFileFailed, "写入本地文件失败", errno);
+        return ended(Outcome::failed, failure);
     }
-    if (fileSize(file.pathLoc) != total) {
-        ZLOG("本地文件长度不符：" << toAnsi(file.pathLoc));
-        return ended(Outcome::failed, Protocol::kLocalFileFailed);
+    if (local.size() != total) {
+        fail(Protocol::kLocalFileFailed, "本地文件长度不符：", "the local file has another length");
+        return ended(Outcome::failed, failure);
     }
     file.lenLoc = total;
     return ended(Outcome::complete);
@@ -232,11 +372,10 @@ ResumableTransfer::Result ResumableTransfer::completeWritten()
 {
     // An empty body never reached onData: the file is cut to its length here.
     const bool cut = !truncatePending || writer.truncate(file.lenLoc);
-    const bool here = writer.isFileAt(file.pathLoc);
     const bool closed = writer.close();
-    if (!cut || !here || !closed || fileSize(file.pathLoc) != file.lenSvr) {
-        ZLOG("本地文件已被移除或替换：" << toAnsi(file.pathLoc));
-        return ended(Outcome::failed, Protocol::kLocalFileFailed);
+    if (!cut || !closed || !local.stillThere() || local.size() != file.lenSvr) {
+        fail(Protocol::kLocalFileFailed, "本地文件已被移除或替换：", "the local file was removed or replaced");
+        return ended(Outcome::failed, failure);
     }
     return ended(Outcome::complete);
 }
@@ -244,10 +383,14 @@ ResumableTransfer::Result ResumableTransfer::completeWritten()
 ResumableTransfer::Result ResumableTransfer::ended(Outcome outcome, unsigned code)
 {
     writer.close();
-    claim.release();
+    local.release(outcome == Outcome::complete);
     Result result;
     result.outcome = outcome;
     result.code = code;
     result.bodyBegun = bodyBegun;
+    if (outcome == Outcome::failed) {
+        result.status = request.statusCode;
+        result.reason = failureReason;
+    }
     return result;
 }

@@ -8,20 +8,25 @@
 // the transfer from any thread, through the shared stop flag and http().closeHandles() (the job's
 // abort hook). The task's lengths and pathLoc are written here, on the worker thread only.
 //
-// What the run guarantees, whatever the server or the disk does:
-// - a body is appended only at the offset it starts from: a 206 must start at lenLoc and, when
-//   the page knows the length, carry that total; a 200 restarts the file from 0; anything else
-//   fails with the local file untouched;
-// - the local file is changed only once body bytes arrive (it may be created empty before);
+// What the run guarantees, whatever the server, the page or the disk does:
+// - a body is appended only at the offset it starts from and only when it is the rest of the
+//   same file: a 206 must start at lenLoc, carry the known total, hold exactly the bytes of its
+//   range, unencoded and not multipart, and agree with the saved validator (sent in If-Range);
+//   a 200 restarts the file from 0; anything else fails with the local file untouched;
+// - the local file is changed only once body bytes arrive (it may be created empty before, and
+//   such a file is removed again when the run writes nothing);
 // - lenLoc never counts a byte that is not on disk;
 // - "complete" means the file at pathLoc is the one written and holds lenSvr bytes;
-// - while the run writes its path, no other run of this process can claim it.
+// - the file is reached below the download folder without following a link, and a host that
+//   serves pages writes nowhere else (nor in a download folder the user did not allow);
+// - while the run writes its file, no other run of any process can (an OFD lock on the file).
 #pragma once
 
 #include "component/DownItem.h"
-#include "component/PathClaim.h"
+#include "component/LocalFile.h"
 #include "component/Protocol.h"
 #include "net/HttpDowner.h"
+#include "support/ConfinedFolder.h"
 #include "support/FileWriter.h"
 #include "support/ThreadChecker.h"
 
@@ -62,6 +67,8 @@ public:
         Outcome outcome = Outcome::failed;
         unsigned code = 0;       // the "down_error" code of a failed run
         bool bodyBegun = false;  // the answer was accepted and the body step had begun
+        int status = 0;          // a failed run's HTTP status, when the server answered
+        std::string reason;      // why a run failed, in a few words ("Not Found", "Connection refused")
 
         // The run ends as a stopped run ("down_stoped" last): a stop, a local-file failure, or
         // a failure once the body had begun (bytes may be on disk: the task stays resumable).
@@ -72,7 +79,8 @@ public:
         }
     };
 
-    ResumableTransfer(DownItem& file, StopFlag stopFlag);
+    // `downloads` is the download folder, open, and outlives the transfer.
+    ResumableTransfer(DownItem& file, StopFlag stopFlag, const Dravik::IO::ConfinedFolder& downloads);
     ResumableTransfer(const ResumableTransfer&) = delete;
     ResumableTransfer& operator=(const ResumableTransfer&) = delete;
 
@@ -82,15 +90,28 @@ public:
 
     // Runs the transfer from the task's saved state to its end.
     Result run();
-    // For a task without pathLoc (from the name hook): claims `path`, or the first free name
-    // beside it when a file exists there or another run writes it, and makes that the task's
-    // pathLoc. False when no name was free.
-    bool settleNewPath(const std::wstring& path);
+    // For a file the server gives as empty: makes the file at pathLoc empty, without a request.
+    Result createEmpty();
+    // For a task without pathLoc (from the name hook): creates its file at `relative` below the
+    // download folder, or under the first free name beside it when anything is there, and makes
+    // that the task's pathLoc. False when no file could be made (the run then fails).
+    bool settleNewPath(const std::wstring& relative);
 
 private:
     // The saved lenLoc when the file on disk holds at least that many bytes and it does not
     // pass a known lenSvr; otherwise 0.
-    static int64_t settledOffset(const DownItem& file);
+    int64_t settledOffset() const;
+    // Opens and locks the task's file at pathLoc: below the download folder, or, for a host
+    // whose commands come from the user, where pathLoc says. False (the run failed) otherwise.
+    bool openLocal();
+    // A host that serves pages writes only into a download folder the user allowed.
+    bool folderAllowed();
+    // The request headers of this run.
+    std::string requestHeaders() const;
+    // The answer's ETag and Last-Modified agree with the saved validator (or it has none).
+    bool sameVersion() const;
+    // Keeps the answer's strong ETag, or else its Last-Modified, as the task's validator.
+    void keepValidator();
 
     // Handlers of the request's notifications.
     void onName(const std::wstring& name);
@@ -102,8 +123,11 @@ private:
     bool acceptAnswer();
     // A 416 whose Content-Range total is the local length: the file was already whole.
     bool alreadyWhole();
-    // Ends the transfer as failed with `code`; the first failure counts.
-    void fail(unsigned code, const char* why);
+    // Ends the transfer as failed with `code`; the first failure counts. `why` goes to the log,
+    // `reason` to the page.
+    void fail(unsigned code, const char* why, std::string reason);
+    // fail() with the system's words for `error` (an errno).
+    void failLocally(unsigned code, const char* why, int error);
     Result judge(bool requestOk);
     // The file on disk holds lenSvr bytes (longer files are cut to it): complete, else failed.
     Result completeOnDisk();
@@ -114,14 +138,18 @@ private:
     ThreadChecker worker;  // the thread that made the transfer runs it and gets every hook
     DownItem& file;
     StopFlag stopFlag;
+    const Dravik::IO::ConfinedFolder& downloads;
+    // The folder of a pathLoc outside the download folder, for hosts whose caller is the user.
+    std::unique_ptr<Dravik::IO::ConfinedFolder> ownFolder;
     HttpDowner request;
-    PathClaim claim;
+    LocalFile local;
     Dravik::IO::FileWriter writer;
 
     int64_t requestedFrom = 0;  // lenLoc when the request was sent
     int64_t contentLength = 0;
     bool hasRange = false;  // the answer had a Content-Range that could be read
     int64_t rangeFirst = 0;
+    int64_t rangeLast = 0;
     int64_t rangeTotal = 0;
     bool answerChecked = false;
     bool answerAccepted = false;
@@ -129,4 +157,5 @@ private:
     bool bodyBegun = false;
     bool truncatePending = false;  // bytes past lenLoc are cut at the first block (or the end)
     unsigned failure = 0;
+    std::string failureReason;  // with `failure`
 };

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace {
 
@@ -27,21 +28,48 @@ bool isRedirect(int status)
     return status >= 300 && status < 400 && status != 304;
 }
 
-// The URL as curl will request it: with a non-empty objectName in place of path and query.
-// Returns the CURLUcode of the first part that failed, CURLUE_OK on success.
+// `text` with the bytes a browser percent-encodes before it sends a URL it was given (spaces,
+// controls, quotes, angle brackets and the like, and every byte of a non-ASCII character);
+// "%" stays, so an address that is encoded already is sent as it is.
+std::string browserEncoded(const std::string& text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F || std::strchr("\"<>`{}|^", c)) {
+            out += '%';
+            out += hex[byte >> 4];
+            out += hex[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// The URL as curl will request it: with a non-empty objectName in place of path and query,
+// encoded as a browser encodes it, and without the user name and password it may carry (they
+// are never sent). Returns the CURLUcode of the first part that failed, CURLUE_OK on success.
 CURLUcode composeUrl(const std::string& url, const std::string& objectName, std::string& result)
 {
     std::unique_ptr<CURLU, void (*)(CURLU*)> handle(curl_url(), curl_url_cleanup);
     if (!handle)
         return CURLUE_OUT_OF_MEMORY;
-    CURLUcode code = curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0);
+    CURLUcode code = curl_url_set(handle.get(), CURLUPART_URL, browserEncoded(url).c_str(), 0);
+    if (code == CURLUE_OK)
+        code = curl_url_set(handle.get(), CURLUPART_USER, nullptr, 0);
+    if (code == CURLUE_OK)
+        code = curl_url_set(handle.get(), CURLUPART_PASSWORD, nullptr, 0);
     if (code == CURLUE_OK && !objectName.empty()) {
-        const size_t question = objectName.find('?');
-        const std::string path = objectName.substr(0, question);
+        const std::string object = browserEncoded(objectName);
+        const size_t question = object.find('?');
+        const std::string path = object.substr(0, question);
         code = curl_url_set(handle.get(), CURLUPART_PATH, path.c_str(), 0);
         if (code == CURLUE_OK)
             code = curl_url_set(handle.get(), CURLUPART_QUERY,
-                                question == std::string::npos ? nullptr : objectName.c_str() + question + 1, 0);
+                                question == std::string::npos ? nullptr : object.c_str() + question + 1, 0);
         if (code == CURLUE_OK)
             code = curl_url_set(handle.get(), CURLUPART_FRAGMENT, nullptr, 0);
     }
@@ -194,6 +222,8 @@ void HttpDowner::setCallbacks(CURL* easy)
 
 bool HttpDowner::finish(CURLcode result, CurlTransfer& curl)
 {
+    if (result != CURLE_OK)
+        failureReason = curl_easy_strerror(result);
     if (stopRequested()) {
         moveTo(Phase::stopped);
         return false;
@@ -212,6 +242,10 @@ bool HttpDowner::finish(CURLcode result, CurlTransfer& curl)
     } else if (isConnectFailure(result)) {
         ZLOG("连接服务器错误" << static_cast<int>(result));
         lastError = 15;
+        long systemError = 0;
+        curl_easy_getinfo(curl.easy(), CURLINFO_OS_ERRNO, &systemError);
+        if (result == CURLE_COULDNT_CONNECT && systemError)
+            failureReason = std::strerror(static_cast<int>(systemError));
     } else if (isRequestFailure(result)) {
         ZLOG("创建请求失败，错误码：" << static_cast<int>(result));
     } else if (awaitingResponse()) {

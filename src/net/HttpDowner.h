@@ -62,7 +62,10 @@ public:
     long stallSeconds = 0;
 
     // Results, written by request() on the worker thread; read them after it returns.
-    int lastError = 0;   // 15 after a failed connect
+    int lastError = 0;  // 15 after a failed connect
+    // Why a request that the server did not answer failed, as the system or curl words it
+    // ("Connection refused", "Couldn't resolve host name"); "" otherwise.
+    std::string failureReason;
     int statusCode = 0;  // status of the final response; 0 until known
     std::string contentType;
     std::wstring urlFileName;  // last component of the request URL, query kept

@@ -16,6 +16,7 @@ bool ResponseHeaders::addLine(const char* data, size_t length)
     if (boost::starts_with(line, "HTTP/")) {
         fields.clear();
         status = 0;
+        reason.clear();
         size_t code = line.find(' ');
         while (code != std::string::npos && code < line.size() && line[code] == ' ')
             ++code;
@@ -24,6 +25,8 @@ bool ResponseHeaders::addLine(const char* data, size_t length)
                              std::isdigit(static_cast<unsigned char>(line[code]));
              ++digits, ++code)
             status = status * 10 + (line[code] - '0');
+        if (code != std::string::npos && code < line.size())
+            reason = boost::trim_copy(line.substr(code));
         return false;
     }
     if ((line[0] == ' ' || line[0] == '\t') && !fields.empty()) {  // folded continuation line
@@ -63,6 +66,19 @@ bool ResponseHeaders::find(const std::string& name, std::string& value) const
         }
     }
     return false;
+}
+
+bool ResponseHeaders::consistent(const std::string& name) const
+{
+    const std::string* first = nullptr;
+    for (const auto& field : fields) {
+        if (!sameName(field.first, name))
+            continue;
+        if (first && *first != field.second)
+            return false;
+        first = &field.second;
+    }
+    return true;
 }
 
 bool ResponseHeaders::has(const std::string& name) const

@@ -17,11 +17,17 @@ public:
 
     // Status code of the current response's status line; 0 before one arrived.
     int statusCode() const { return status; }
+    // The reason phrase of that status line ("Not Found"); "" when it has none.
+    const std::string& reasonPhrase() const { return reason; }
     // The value of the first header of that name (compared case-insensitively), trimmed.
     bool find(const std::string& name, std::string& value) const;
     bool has(const std::string& name) const;
+    // False when two headers of that name disagree (two different Content-Length values leave
+    // the length of the body unknown).
+    bool consistent(const std::string& name) const;
 
 private:
     int status = 0;
+    std::string reason;
     std::vector<std::pair<std::string, std::string>> fields;
 };

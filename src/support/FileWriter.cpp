@@ -3,7 +3,7 @@
 #include "support/Path.h"
 #include "support/Text.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -44,6 +44,21 @@ bool FileWriter::openWithMode(const std::wstring& path, const std::wstring& mode
     return true;
 }
 
+bool FileWriter::openDescriptor(int fd, const std::wstring& path)
+{
+    close();
+    filePath = path;
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return false;
+    file = ::fdopen(own, "r+b");
+    if (!file) {
+        ::close(own);
+        return false;
+    }
+    return seek(0, SEEK_SET);
+}
+
 std::shared_ptr<FilePart> FileWriter::openPart(int64_t offset, int32_t size)
 {
     auto part = std::make_shared<FilePart>();
@@ -68,13 +83,6 @@ bool FileWriter::write(const char* bytes, uint32_t count)
 bool FileWriter::truncate(int64_t length)
 {
     return file && length >= 0 && std::fflush(file) == 0 && ::ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
-}
-
-bool FileWriter::isFileAt(const std::wstring& path) const
-{
-    struct stat open, found;
-    return file && ::fstat(fileno(file), &open) == 0 && ::stat(fileSystemPath(path).c_str(), &found) == 0 &&
-           open.st_dev == found.st_dev && open.st_ino == found.st_ino;
 }
 
 bool FileWriter::flush()

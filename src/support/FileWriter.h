@@ -38,14 +38,14 @@ public:
     // Opens `path` ("\" or "/" separators) with a stdio mode text ("wb", "rb+") after creating
     // the missing directories of its directory part, then positions at the start.
     bool openWithMode(const std::wstring& path, const std::wstring& mode);
+    // Writes through a file already open for reading and writing (a duplicate of `fd` is taken:
+    // the caller keeps its own), positioned at the start. `path` is what path() reports.
+    bool openDescriptor(int fd, const std::wstring& path);
     // True when a stream is open and accepted all `count` bytes: a short write (disk full, I/O
     // error) is a failed write, whatever part of the block reached the file.
     bool write(const char* bytes, uint32_t count);
     // Cuts (or extends) the open file to `length` bytes; the position is left where it was.
     bool truncate(int64_t length);
-    // True when the open stream's file is the one found at `path` now (not removed, renamed or
-    // replaced since it was opened).
-    bool isFileAt(const std::wstring& path) const;
     // Hands the buffered bytes to the operating system, so that a count taken afterwards
     // never runs ahead of the file if the process is killed.
     bool flush();

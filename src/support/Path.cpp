@@ -49,12 +49,45 @@ std::wstring canonical(const std::wstring& path)
     return out;
 }
 
+// Control characters, and the bidirectional controls that can make a name display with a false
+// extension ("txt.exe" shown as "exe.txt"), become "_".
 std::wstring withoutControlCharacters(std::wstring name)
 {
     for (wchar_t& c : name)
-        if (c < 0x20 || c == 0x7F)
+        if (c < 0x20 || c == 0x7F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069))
             c = L'_';
     return name;
+}
+
+size_t utf8Length(wchar_t c)
+{
+    const auto code = static_cast<uint32_t>(c);
+    return code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+}
+
+size_t utf8Length(const std::wstring& text)
+{
+    size_t bytes = 0;
+    for (wchar_t c : text)
+        bytes += utf8Length(c);
+    return bytes;
+}
+
+// Every name of a "/"-separated relative path fitted to the file system's limit.
+std::wstring withFittedNames(const std::wstring& relative)
+{
+    std::wstring out;
+    size_t at = 0;
+    while (at <= relative.size()) {
+        size_t end = relative.find(L'/', at);
+        if (end == std::wstring::npos)
+            end = relative.size();
+        out += fitFileName(relative.substr(at, end - at));
+        if (end < relative.size())
+            out += L'/';
+        at = end + 1;
+    }
+    return out;
 }
 
 }  // namespace
@@ -63,7 +96,7 @@ std::wstring pathJoinConfined(const std::wstring& root, const std::wstring& rela
 {
     // Resolved as an absolute path, ".." stops at its top; the leading "/" is then dropped.
     const std::wstring inside = canonical(L"/" + withoutControlCharacters(relative));
-    return pathJoin(root, inside.substr(1));
+    return pathJoin(root, withFittedNames(inside.substr(1)));
 }
 
 std::wstring plainFileName(const std::wstring& name)
@@ -71,7 +104,24 @@ std::wstring plainFileName(const std::wstring& name)
     const std::wstring last = withoutControlCharacters(pathFileName(name));
     if (last == L"." || last == L"..")
         return std::wstring();
-    return last;
+    return fitFileName(last);
+}
+
+std::wstring fitFileName(const std::wstring& name, size_t maxBytes)
+{
+    if (utf8Length(name) <= maxBytes)
+        return name;
+    // The extension stays when it is short enough to leave room for some of the stem.
+    std::wstring extension = pathExtension(name);
+    if (extension.size() == name.size() || utf8Length(extension) > maxBytes / 2)
+        extension.clear();
+    std::wstring stem = name.substr(0, name.size() - extension.size());
+    size_t bytes = utf8Length(stem) + utf8Length(extension);
+    while (!stem.empty() && bytes > maxBytes) {
+        bytes -= utf8Length(stem.back());
+        stem.pop_back();
+    }
+    return stem + extension;
 }
 
 std::wstring pathJoin(const std::wstring& dir, const std::wstring& name)

@@ -11,12 +11,17 @@
 std::wstring pathJoin(const std::wstring& dir, const std::wstring& name);
 // `relative` placed under `root`: its separators of either kind, "." and ".." are resolved
 // within `relative` alone, so the result never leaves `root` (a leading separator, a drive
-// letter or a ".." that would climb above it are dropped or kept as plain names), and control
-// characters in its names become "_". An empty or all-dots `relative` gives `root`.
+// letter or a ".." that would climb above it are dropped or kept as plain names), control
+// characters in its names become "_" and each name is fitted to 255 bytes (fitFileName). An
+// empty or all-dots `relative` gives `root`.
 std::wstring pathJoinConfined(const std::wstring& root, const std::wstring& relative);
 // A name from a server or a page reduced to one plain file name: the text after its last
-// separator, control characters turned into "_"; "" when nothing usable remains ("", ".", "..").
+// separator, control and bidirectional-control characters turned into "_", fitted to 255 bytes;
+// "" when nothing usable remains ("", ".", "..").
 std::wstring plainFileName(const std::wstring& name);
+// `name` cut to at most `maxBytes` bytes of UTF-8 (whole characters), keeping its extension,
+// as browsers shorten names the file system would refuse.
+std::wstring fitFileName(const std::wstring& name, size_t maxBytes = 255);
 // The text after the last separator (the whole text when there is none).
 std::wstring pathFileName(const std::wstring& path);
 // The extension of the last component from its last ".", dot included; "" when none.

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (boost::to_lower_copy(value).find("filename") == std::string::npos && !name.empty())
         std::abort();
     for (const FuzzRoot& root : kFuzzRoots)
-        if (!insideRoot(fileSystemPath(localPathFor(root.given, L"", name)), root.native))
+        if (!insideRoot(fileSystemPath(pathJoin(root.given, localNameFor(L"", name))), root.native))
             std::abort();
     return 0;
 }

@@ -44,11 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const std::wstring plain = plainFileName(server);
     require(plain.find_first_of(L"/\\") == std::wstring::npos && plain != L"." && plain != L"..");
+    require(toUtf8(plain).size() <= 255);
     for (wchar_t c : plain)
-        require(c >= 0x20 && c != 0x7F);
+        require(c >= 0x20 && c != 0x7F && !(c >= 0x202A && c <= 0x202E) && !(c >= 0x2066 && c <= 0x2069));
     if (!plain.empty())
         require(fileSystemPath(pathJoin(root.given, plain)) == std::string(root.native) + "/" + fileSystemPath(plain));
 
-    require(insideRoot(fileSystemPath(localPathFor(root.given, custom, server)), root.native));
+    require(insideRoot(fileSystemPath(pathJoin(root.given, localNameFor(custom, server))), root.native));
     return 0;
 }
