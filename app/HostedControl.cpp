@@ -45,14 +45,14 @@ HostedControl::~HostedControl()
     });
 }
 
-std::shared_ptr<HostedControl> HostedControl::create(Listener listener)
+std::shared_ptr<HostedControl> HostedControl::create(Listener listener, std::string pageOrigin)
 {
     auto hosted = std::make_shared<HostedControl>(Token{});
     HRESULT hr = E_FAIL;
     std::string detail;
     hosted->page->invoke([&] {
         IDispatch* created = nullptr;
-        hr = createByProgId(kProgId, HostSite::create().get(), &created, &detail);
+        hr = createByProgId(kProgId, HostSite::create(pageOrigin).get(), &created, &detail);
         if (FAILED(hr))
             return;
         hosted->control = ComPtr<IDispatch>::adopt(created);

@@ -28,9 +28,11 @@ public:
     // Receives each event as UTF-8 JSON text, without a line feed.
     using Listener = std::function<void(const std::string& event)>;
 
-    // The control, ready for commands. Null when it cannot be created, after a message on standard
-    // error (for a missing registration the message names the command that fixes it).
-    static std::shared_ptr<HostedControl> create(Listener listener);
+    // The control, ready for commands. Its commands come from the user, or with a `pageOrigin`
+    // from a page (an extension) of that origin, whose rules then apply (HostSite). Null when it
+    // cannot be created, after a message on standard error (for a missing registration the
+    // message names the command that fixes it).
+    static std::shared_ptr<HostedControl> create(Listener listener, std::string pageOrigin = "");
 
     explicit HostedControl(Token);
     ~HostedControl();

@@ -47,7 +47,7 @@ std::string refusal(const std::string& text)
 
 }  // namespace
 
-int runNativeHost(int in, int out)
+int runNativeHost(int in, int out, const std::string& caller)
 {
     // A browser ends its host with SIGTERM: the queue stops and every job reports its end first.
     static StopRequest* stop = new StopRequest();  // the signal thread may use it until the exit
@@ -61,20 +61,23 @@ int runNativeHost(int in, int out)
 
     // Runs on the control's apartment thread only, so frames never interleave.
     auto outputGone = std::make_shared<bool>(false);
-    auto control = HostedControl::create([out, outputGone](const std::string& event) {
-        if (event.size() > kMaxEventFrameBytes) {
-            std::fprintf(stderr, "zelvorn: event not sent: %zu bytes, more than the %u a browser accepts: %.60s...\n",
-                         event.size(), kMaxEventFrameBytes, event.c_str());
-            return;
-        }
-        const uint32_t length = static_cast<uint32_t>(event.size());
-        char prefix[sizeof length];
-        std::memcpy(prefix, &length, sizeof length);
-        if (!*outputGone && !(writeAll(out, prefix, sizeof prefix) && writeAll(out, event.data(), event.size()))) {
-            *outputGone = true;  // the browser has gone; downloads go on to their end
-            std::fprintf(stderr, "zelvorn: events can no longer be sent: %s\n", std::strerror(errno));
-        }
-    });
+    auto control = HostedControl::create(
+        [out, outputGone](const std::string& event) {
+            if (event.size() > kMaxEventFrameBytes) {
+                std::fprintf(stderr,
+                             "zelvorn: event not sent: %zu bytes, more than the %u a browser accepts: %.60s...\n",
+                             event.size(), kMaxEventFrameBytes, event.c_str());
+                return;
+            }
+            const uint32_t length = static_cast<uint32_t>(event.size());
+            char prefix[sizeof length];
+            std::memcpy(prefix, &length, sizeof length);
+            if (!*outputGone && !(writeAll(out, prefix, sizeof prefix) && writeAll(out, event.data(), event.size()))) {
+                *outputGone = true;  // the browser has gone; downloads go on to their end
+                std::fprintf(stderr, "zelvorn: events can no longer be sent: %s\n", std::strerror(errno));
+            }
+        },
+        caller.empty() ? "native-messaging" : caller);
     if (!control)
         return 1;
     stop->watch(control);

@@ -1,9 +1,10 @@
 #include "RegisterBrowserCommand.h"
 
+#include "UserFolders.h"
+
 #include "platform/AtomicFile.h"
 #include "support/JsonText.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -37,22 +38,6 @@ std::string environment(const char* name)
     return value ? value : "";
 }
 
-fs::path home()
-{
-    const std::string fromEnvironment = environment("HOME");
-    if (!fromEnvironment.empty())
-        return fromEnvironment;
-    const passwd* entry = getpwuid(getuid());
-    return entry ? entry->pw_dir : "/";
-}
-
-// The XDG base folder `variable` names, or its default under the home folder.
-fs::path xdgFolder(const char* variable, const char* fallback)
-{
-    const std::string value = environment(variable);
-    return value.empty() ? home() / fallback : fs::path(value);
-}
-
 std::vector<Browser> browsers(bool system)
 {
     if (system) {
@@ -61,10 +46,10 @@ std::vector<Browser> browsers(bool system)
                 {true, root / "etc/chromium/native-messaging-hosts"},       // Chromium
                 {false, root / "usr/lib/mozilla/native-messaging-hosts"}};  // Firefox
     }
-    const fs::path config = xdgFolder("XDG_CONFIG_HOME", ".config");
+    const fs::path config = UserFolders::xdg("XDG_CONFIG_HOME", ".config");
     return {{true, config / "google-chrome/NativeMessagingHosts"},
             {true, config / "chromium/NativeMessagingHosts"},
-            {false, home() / ".mozilla/native-messaging-hosts"}};
+            {false, UserFolders::home() / ".mozilla/native-messaging-hosts"}};
 }
 
 // Where the launcher goes, and the path the manifests name (without $DESTDIR).
@@ -74,7 +59,7 @@ void launcherPaths(bool system, fs::path& file, fs::path& named)
         named = "/usr/local/lib/zelvorn/native-host";
         file = environment("DESTDIR").empty() ? named : fs::path(environment("DESTDIR")) / named.relative_path();
     } else {
-        named = file = xdgFolder("XDG_DATA_HOME", ".local/share") / "zelvorn/native-host";
+        named = file = UserFolders::xdg("XDG_DATA_HOME", ".local/share") / "zelvorn/native-host";
     }
 }
 

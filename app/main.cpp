@@ -95,7 +95,8 @@ int main(int argc, char** argv)
     if (std::strcmp(argv[1], "get") == 0)
         return runGet(argc, argv);
     if (std::strcmp(argv[1], "native") == 0)
-        return runNativeHost(STDIN_FILENO, STDOUT_FILENO);
+        // Chrome passes the extension's origin; Firefox the manifest's path and the extension's id.
+        return runNativeHost(STDIN_FILENO, STDOUT_FILENO, argc > 3 ? argv[3] : argc > 2 ? argv[2] : "");
     if (std::strcmp(argv[1], "register-browser") == 0)
         return runRegisterBrowser(argc, argv);
     return usage();

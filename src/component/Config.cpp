@@ -44,6 +44,14 @@ void Config::confineTo(const std::vector<std::wstring>& roots, const std::wstrin
     logFolderPath = logFolder;
 }
 
+void Config::unconfine()
+{
+    std::lock_guard<std::mutex> guard(textLock);
+    confinedToRoots = false;
+    allowed.clear();
+    logFolderPath.clear();
+}
+
 bool Config::confined() const
 {
     std::lock_guard<std::mutex> guard(textLock);

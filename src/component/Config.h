@@ -44,6 +44,8 @@ public:
     // "Folder"), and their log goes into `logFolder`. Without them (a host whose commands come
     // from the user) paths are taken as given.
     void confineTo(const std::vector<std::wstring>& roots, const std::wstring& logFolder);
+    // Back to paths as given: the host's commands come from the user.
+    void unconfine();
     bool confined() const;
     // A folder the user picked for the page: allowed from now on.
     void allowRoot(const std::wstring& root);

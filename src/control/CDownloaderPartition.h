@@ -19,6 +19,7 @@
 #include "platform/ObjectSafety.h"
 #include "platform/ObjectWithSite.h"
 #include "platform/OleObject.h"
+#include "platform/PageRules.h"
 #include "support/ThreadChecker.h"
 
 #include <json/value.h>
@@ -90,6 +91,7 @@ private:
     DeliveryLock m_sendLock;
     std::shared_ptr<Apartment> m_apartment;  // written once by construct()
     int m_deliveryDepth = 0;                 // page's thread only: callbacks now running for FireRecvMessage
-    ComPtr<IUnknown> m_site;                 // page's thread only; stored for the host, never used
+    ComPtr<IUnknown> m_site;                 // page's thread only
+    ComPtr<IPageRules> m_pageRules;          // page's thread only: the site's rules for pages, if any
     uint32_t m_safetyOptions = 0;            // page's thread only; the same for every interface
 };

@@ -7,9 +7,12 @@
 #include "component/TaskMgr.h"
 #include "log/Log.h"
 #include "platform/FolderPicker.h"
+#include "support/Path.h"
 #include "support/Text.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -25,27 +28,77 @@ void CDownloaderPartition::fillCommands()
     m_commands[Protocol::Command::stopQueue] = [this](Json::Value& message) { onStopQueue(message); };
 }
 
+namespace {
+
+// A setting of another JSON type than its own counts as absent (logged), so that one wrong
+// member never costs the page its "load_complete".
+bool present(const Json::Value& value, bool rightType, const char* key)
+{
+    if (value.isNull())
+        return false;
+    if (!rightType)
+        ZLOG("设置类型错误，使用默认值：" << key);
+    return rightType;
+}
+
+std::string textSetting(const Json::Value& config, const char* key)
+{
+    const Json::Value& value = config[key];
+    return present(value, value.isString(), key) ? value.asString() : std::string();
+}
+
+bool flagSetting(const Json::Value& config, const char* key)
+{
+    const Json::Value& value = config[key];
+    return present(value, value.isBool() || value.isNumeric(), key) && value.asBool();
+}
+
+// An integral number; one beyond 32 bits is held at the nearest 32-bit value.
+int32_t numberSetting(const Json::Value& config, const char* key, int32_t fallback)
+{
+    const Json::Value& value = config[key];
+    const bool integral = value.isIntegral() || (value.isDouble() && value.asDouble() == std::trunc(value.asDouble()));
+    if (!present(value, integral, key))
+        return fallback;
+    const double number = value.asDouble();
+    if (number >= std::numeric_limits<int32_t>::max())
+        return std::numeric_limits<int32_t>::max();
+    if (number <= std::numeric_limits<int32_t>::min())
+        return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(value.asLargestInt());
+}
+
+}  // namespace
+
 void CDownloaderPartition::onInit(Json::Value& message)
 {
     namespace Setting = Protocol::Setting;
     const Json::Value config = message[Protocol::Member::config];
-    if (config.empty())
+    if (config.empty() || !config.isObject())
         return;
-    // Everything is read first, so a member of the wrong type changes nothing.
-    const std::string folder = config.get(Setting::folder, "").asString();
-    const std::string logFile = config.get(Setting::logFile, "").asString();
-    const std::string cookie = config.get(Setting::cookie, "").asString();
-    const bool debug = config.get(Setting::debug, false).asBool();
-    const int threadCount = config.get(Setting::threadCount, 1).asInt();
-    const int filePart = config.get(Setting::filePart, Protocol::kDefaultFilePart).asInt();
+    const std::string folder = textSetting(config, Setting::folder);
+    const std::string logFile = textSetting(config, Setting::logFile);
+    const std::string cookie = textSetting(config, Setting::cookie);
+    const bool debug = flagSetting(config, Setting::debug);
+    const int32_t threadCount = numberSetting(config, Setting::threadCount, 1);
+    const int32_t filePart = numberSetting(config, Setting::filePart, Protocol::kDefaultFilePart);
 
     Config& settings = Config::instance();
     settings.setCookie(cookie);
     settings.threadCount = std::min(threadCount, Protocol::kMaxThreadCount);
-    settings.setFolder(fromUtf8(folder));
+    // A page that names no folder downloads into the user's download folder.
+    settings.setFolder(folder.empty() && settings.confined() ? settings.defaultRoot() : fromUtf8(folder));
     settings.filePart = filePart;
-    if (debug && !logFile.empty())
-        Log::instance().setUp(true, fromUtf8(logFile));
+    if (debug && !logFile.empty()) {
+        if (!settings.confined()) {
+            Log::instance().setUp(true, fromUtf8(logFile));
+        } else {
+            // A page names its log, never where it goes nor what it replaces.
+            const std::wstring name = plainFileName(fromUtf8(logFile));
+            if (!name.empty())
+                Log::instance().setUp(true, pathJoin(settings.logFolder(), name), true);
+        }
+    }
     TaskMgr::instance().clearTasks();
 
     Json::Value loaded;
@@ -82,8 +135,20 @@ void CDownloaderPartition::onOpenFolder(Json::Value&)
     const FolderPicker::Choice& choice = answer->choice;
     if (choice.outcome == FolderPicker::Choice::Outcome::unavailable)
         ZLOG("无法显示选择文件夹对话框：" << choice.reason);
-    if (choice.outcome == FolderPicker::Choice::Outcome::chosen)
-        Config::instance().setFolder(choice.path);
+    Json::Value chosen;
+    chosen[Protocol::Member::name] = Protocol::Event::folderChosen;
+    if (choice.outcome == FolderPicker::Choice::Outcome::chosen) {
+        Config& settings = Config::instance();
+        settings.setFolder(choice.path);
+        // The user chose it: the page may write there from now on, and later too.
+        if (settings.confined()) {
+            settings.allowRoot(choice.path);
+            if (m_pageRules)
+                m_pageRules->RememberFolder(choice.path);
+        }
+        chosen[Protocol::Member::folder] = toUtf8(choice.path);
+    }
+    sendJson(chosen);
 }
 
 void CDownloaderPartition::onAddFile(Json::Value& message)

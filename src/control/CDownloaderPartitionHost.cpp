@@ -2,6 +2,7 @@
 // IDownloadQueue.
 #include "control/CDownloaderPartition.h"
 
+#include "component/Config.h"
 #include "component/TaskMgr.h"
 
 HRESULT CDownloaderPartition::GetInterfaceSafetyOptions(const GUID& iid, uint32_t* supported, uint32_t* enabled)
@@ -39,6 +40,22 @@ HRESULT CDownloaderPartition::SetSite(IUnknown* site)
 {
     m_pageThread.check("CDownloaderPartition::SetSite");
     m_site = ComPtr<IUnknown>(site);
+    m_pageRules = ComPtr<IPageRules>();
+    if (!site)
+        return S_OK;
+    // A host that serves pages says so through its site: from then on the pages' commands may
+    // write only below the roots it names.
+    void* rules = nullptr;
+    if (FAILED(site->QueryInterface(IID_IPageRules, &rules))) {
+        Config::instance().unconfine();
+        return S_OK;
+    }
+    m_pageRules = ComPtr<IPageRules>::adopt(static_cast<IPageRules*>(rules));
+    std::vector<std::wstring> roots;
+    std::wstring logFolder;
+    m_pageRules->GetDownloadRoots(&roots);
+    m_pageRules->GetLogFolder(&logFolder);
+    Config::instance().confineTo(roots, logFolder);
     return S_OK;
 }
 
@@ -58,6 +75,7 @@ HRESULT CDownloaderPartition::Close()
     m_pageThread.check("CDownloaderPartition::Close");
     m_recvMessage = ComPtr<ScriptFunction>();
     m_site = ComPtr<IUnknown>();
+    m_pageRules = ComPtr<IPageRules>();
     if (const InterfaceTable::Cookie cookie = m_gitCookie.exchange(0))
         InterfaceTable::instance().revoke(cookie);
     return S_OK;

@@ -24,12 +24,12 @@ Log::Log() : loggerName(L"Zelvorn")
     log.setLogLevel(log4cplus::OFF_LOG_LEVEL);
 }
 
-void Log::setUp(bool debug, const std::wstring& path)
+void Log::setUp(bool debug, const std::wstring& path, bool append)
 {
     if (!debug || path.empty())
         return;
-    log4cplus::SharedAppenderPtr appender(
-        new log4cplus::FileAppender(fileSystemPath(path), std::ios_base::trunc, true, true));
+    log4cplus::SharedAppenderPtr appender(new log4cplus::FileAppender(
+        fileSystemPath(path), append ? std::ios_base::app : std::ios_base::trunc, true, true));
     appender->setLayout(
         std::unique_ptr<log4cplus::Layout>(new log4cplus::PatternLayout("%d{%m/%d/%y %H:%M:%S}    - %m [%l]%n")));
     log.removeAllAppenders();

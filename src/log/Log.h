@@ -24,10 +24,11 @@ public:
     log4cplus::Logger& logger() { return log; }
     Dravik::Threading::CriticalSection& statementLock() { return lock; }
 
-    // With `debug` set and a non-empty path: opens (truncates) the file, creating missing
-    // directories, switches every level on and writes the WARN record "日志创建成功".
-    // A repeated set-up replaces the earlier file appender, so no record is written twice.
-    void setUp(bool debug, const std::wstring& path);
+    // With `debug` set and a non-empty path: opens the file (emptied, or with `append` kept and
+    // written on at its end), creating missing directories, switches every level on and writes
+    // the WARN record "日志创建成功". A repeated set-up replaces the earlier file appender, so no
+    // record is written twice.
+    void setUp(bool debug, const std::wstring& path, bool append = false);
 
     // The part of a source path after its last "src/", as the log shows it.
     static const char* sourceName(const char* file);

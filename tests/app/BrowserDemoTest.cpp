@@ -64,7 +64,7 @@ TEST(BrowserDemoPage, DownloadsStopsReloadsAndResumesByteIdentical)
     // Slow enough that the big file is still running when the page stops it.
     NginxServer nginx(site.path(), true, 1536 * 1024);
     const std::string nginxOrigin = nginx.url("");
-    ServeProcess serve({"--allow-origin", nginxOrigin});
+    ServeProcess serve({"--allow-origin", nginxOrigin}, {{"XDG_DOWNLOAD_DIR", downloads.path().string()}});
     site.writeFile("legacy.html", legacyPage(serve.origin()));
 
     const std::filesystem::path output = ZV_BINARY_DIR "/tests/output";

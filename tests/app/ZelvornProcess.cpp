@@ -19,8 +19,8 @@ namespace {
 
 std::atomic<int> runs{0};
 
-// "NAME=value" for each variable: the inherited ones, then the registry and `settings` replacing
-// those of the same name. A name given twice would leave the child's getenv to pick one of them.
+// "NAME=value" for each variable: the inherited ones, then the registry, the user's folders and
+// `settings` replacing those of the same name. A name given twice would leave the child's getenv to pick one of them.
 std::vector<std::string> childEnvironment(const TempFolder& folder, const std::map<std::string, std::string>& settings)
 {
     std::map<std::string, std::string> variables;
@@ -31,6 +31,11 @@ std::vector<std::string> childEnvironment(const TempFolder& folder, const std::m
     }
     variables["ZELVORN_REGISTRY_USER"] = folder.file("user.json");
     variables["ZELVORN_REGISTRY_MACHINE"] = folder.file("machine.json");
+    // Hosts for pages write only into the user's folders: here the test's own.
+    variables["XDG_CONFIG_HOME"] = folder.file("config");
+    variables["XDG_STATE_HOME"] = folder.file("state");
+    variables["XDG_DOWNLOAD_DIR"] = folder.path().string();
+    variables.erase("ZELVORN_SETTINGS");
     for (const auto& setting : settings)
         variables[setting.first] = setting.second;
     std::vector<std::string> lines;

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 namespace {
 
@@ -46,20 +47,31 @@ TEST(InitCommand, AppliesTheConfigurationAndAnswersLoadComplete)
     EXPECT_EQ(page.texts().size(), 3u);
 }
 
-TEST(InitCommand, EmptyOrMistypedConfigurationChangesNothing)
+TEST(InitCommand, AConfigThatIsNoObjectChangesNothingAndMistypedSettingsTakeTheirDefaults)
 {
     PageHarness page;
     page.post(R"({"name":"init","config":{"Cookie":"keep","ThreadCount":3}})");
     ASSERT_EQ(page.texts().size(), 1u);
     for (const char* text : {R"({"name":"init"})", R"({"name":"init","config":{}})", R"({"name":"init","config":[]})",
                              R"({"name":"init","config":null})", R"({"name":"init","config":[1,2]})",
-                             R"({"name":"init","config":"Folder"})", R"({"name":"init","config":{"ThreadCount":"4"}})",
-                             R"({"name":"init","config":{"Folder":["a"],"ThreadCount":4}})",
-                             R"({"name":"init","config":{"ThreadCount":1e12}})"})
+                             R"({"name":"init","config":"Folder"})"})
         page.post(text);
     EXPECT_EQ(page.texts().size(), 1u);
     EXPECT_EQ(Config::instance().cookie(), "keep");
     EXPECT_EQ(Config::instance().threadCount.load(), 3);
+
+    // A member of the wrong type counts as absent: the page still gets "load_complete".
+    page.post(R"({"name":"init","config":{"ThreadCount":"4","Cookie":"c"}})");
+    EXPECT_EQ(page.texts().size(), 2u);
+    EXPECT_EQ(Config::instance().threadCount.load(), 1);
+    EXPECT_EQ(Config::instance().cookie(), "c");
+    page.post(R"({"name":"init","config":{"Folder":["a"],"ThreadCount":4,"Debug":"yes"}})");
+    EXPECT_EQ(Config::instance().threadCount.load(), 4);
+    EXPECT_EQ(Config::instance().folder(), L"");
+    page.post(R"({"name":"init","config":{"ThreadCount":1e12,"FilePart":-1e12}})");
+    EXPECT_EQ(Config::instance().threadCount.load(), 5);
+    EXPECT_EQ(Config::instance().filePart.load(), std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(page.texts().size(), 4u);
 }
 
 TEST(InitCommand, DebugWithALogFileOpensTheLog)

@@ -402,7 +402,10 @@ TEST_F(QueueTest, OpenFolderSetsTheDownloadFolderOrKeepsItOnCancel)
     page.post(R"({"name":"open_folder"})");
     EXPECT_EQ(Config::instance().folder(), L"/srv/下载");
     FolderPicker::install(nullptr);
-    EXPECT_TRUE(page.texts().empty());  // the chosen folder is not reported
+    // The page hears what was chosen, and that nothing was.
+    ASSERT_EQ(page.texts().size(), 2u);
+    EXPECT_EQ(page.texts()[0], "{\"folder\":\"/srv/下载\",\"name\":\"folder_chosen\"}\n");
+    EXPECT_EQ(page.texts()[1], "{\"name\":\"folder_chosen\"}\n");
 }
 
 TEST_F(QueueTest, TheFolderDialogKeepsEventsAndCommandsFlowing)
