@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <map>
 
 namespace {
 
@@ -54,10 +56,12 @@ protected:
     void SetUp() override { ASSERT_TRUE(ZelvornProcess::registerControl(work)); }
 
     // Runs `zelvorn native` on `input` to its end; `arguments` are what a browser adds.
-    ZelvornProcess& native(const std::string& input, std::vector<std::string> arguments = {})
+    ZelvornProcess& native(const std::string& input, std::vector<std::string> arguments = {},
+                           std::map<std::string, std::string> environment = {})
     {
         ZelvornProcess::Options options;
         options.input = input;
+        options.environment = std::move(environment);
         arguments.insert(arguments.begin(), "native");
         runs.push_back(std::make_unique<ZelvornProcess>(work, arguments, options));
         return *runs.back();
@@ -99,6 +103,21 @@ TEST_F(NativeHost, RoundTripsCommandsAndEvents)
                                                   "down_begin", "down_complete", "queue_complete", "queue_end"}));
         EXPECT_EQ(TempFolder::readFile(work.path() / "out" / (runs.size() == 1 ? "f.bin" : "f (1).bin")), body);
     }
+
+    // An extension writes only below the folders the user allows: a folder elsewhere is refused
+    // until the user's settings name it.
+    TempFolder elsewhere;
+    const std::string outside = "{\"name\":\"init\",\"config\":{\"Folder\":\"" + elsewhere.path().string() + "\"}}";
+    const std::string rest = input.substr(frame(init()).size());
+    ZelvornProcess& refused = native(frame(outside) + rest);
+    ASSERT_EQ(refused.wait(), 0);
+    EXPECT_NE(refused.err().find("is not one the user allowed"), std::string::npos) << refused.err();
+    EXPECT_NE(refused.out().find("\"code\":2"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
+    work.writeFile("config/zelvorn/settings.json", "{\"downloadRoots\":[\"" + elsewhere.path().string() + "\"]}");
+    ZelvornProcess& allowed = native(frame(outside) + rest);
+    ASSERT_EQ(allowed.wait(), 0);
+    EXPECT_EQ(TempFolder::readFile(elsewhere.path() / "f.bin"), body);
 }
 
 // Commands up to 16 MiB are taken, longer ones read past; events up to the 1 MiB a browser takes

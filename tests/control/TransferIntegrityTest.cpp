@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -323,4 +325,262 @@ TEST_F(TransferIntegrityTest, UserFilesChangeOnlyWhenBytesArriveAndVanishedFiles
     EXPECT_EQ(last(1, "down_error")["code"].asUInt(), 1u);
     EXPECT_EQ(last(2, "down_error")["code"].asUInt(), 2u);
     EXPECT_TRUE(last(2, "down_complete").isNull());
+}
+
+namespace {
+
+// A server that honours If-Range as RFC 9110 says: the rest of the file only when the validator
+// names its current version, the whole file otherwise.
+FixtureServer::Handler versionedFile(const std::string& body, const std::string& etag, const std::string& modified)
+{
+    return [=](const FixtureRequest& request) {
+        const std::string validator = request.header("If-Range");
+        const bool current = validator.empty() || validator == etag || validator == modified;
+        FixtureResponse answer = current ? FixtureServer::rangedFile(body)(request) : FixtureResponse::file(body);
+        if (!etag.empty())
+            answer.header("ETag", etag);
+        if (!modified.empty())
+            answer.header("Last-Modified", modified);
+        return answer;
+    };
+}
+
+}  // namespace
+
+TEST_F(TransferIntegrityTest, AFileThatChangedOnTheServerIsFetchedWholeNeverSpliced)
+{
+    const std::string old = TempFolder::pattern(10000);
+    const std::string fresh = TempFolder::pattern(10001).substr(1);  // the same length, other bytes
+    const std::string monday = "Mon, 07 Dec 2026 10:00:00 GMT", tuesday = "Tue, 08 Dec 2026 10:00:00 GMT";
+    server.on("/etag", versionedFile(fresh, "\"v2\"", ""));
+    server.on("/modified", versionedFile(fresh, "", tuesday));
+    server.on("/ignores-if-range", [&](const FixtureRequest& request) {
+        return FixtureServer::rangedFile(fresh)(request).header("ETag", "\"v2\"");
+    });
+    server.on("/first", versionedFile(old, "\"v1\"", monday));
+    server.on("/weak", versionedFile(old, "W/\"w1\"", monday));
+
+    const auto resume = [&](int id, const std::string& path, const std::string& validator) {
+        const auto head = dir.writeFile(path, old.substr(0, 4096));
+        page.post(
+            addFile(id,
+                    server.url(path == "a.bin"   ? "/etag"
+                               : path == "b.bin" ? "/modified"
+                                                 : "/ignores-if-range"),
+                    member("pathLoc", head.string()) + member("lenLoc", 4096) + member("lenSvr", 10000) + validator));
+        return head;
+    };
+    const auto a = resume(1, "a.bin", member("etag", "\"v1\""));
+    const auto b = resume(2, "b.bin", member("lastModified", monday));
+    const auto c = resume(3, "c.bin", member("etag", "\"v1\""));
+    page.post(addFile(4, server.url("/first")));
+    page.post(addFile(5, server.url("/weak")));
+    runQueue();
+
+    // The saved validator goes out in If-Range; the new version comes whole, from byte 0.
+    std::map<std::string, std::string> validators;
+    for (const auto& request : server.requests())
+        validators[request.target] = request.header("If-Range");
+    EXPECT_EQ(validators["/etag"], "\"v1\"");
+    EXPECT_EQ(validators["/modified"], monday);
+    for (const auto& [id, path] : std::map<int, fs::path>{{1, a}, {2, b}}) {
+        EXPECT_TRUE(endsWith(id, "down_complete")) << shape(id);
+        EXPECT_EQ(TempFolder::readFile(path), fresh);
+    }
+    EXPECT_EQ(last(1, "down_begin")["etag"].asString(), "\"v2\"");
+    EXPECT_EQ(last(2, "down_begin")["lastModified"].asString(), tuesday);
+    // A server that ignores If-Range and sends the rest of another version: nothing is appended.
+    EXPECT_EQ(last(3, "down_error")["code"].asUInt(), 1u);
+    EXPECT_EQ(last(3, "down_error")["reason"].asString(), "the file changed on the server");
+    EXPECT_EQ(TempFolder::readFile(c), old.substr(0, 4096));
+    // A first run reports the strong ETag, or else Last-Modified: a weak tag vouches for nothing.
+    for (const char* event : {"down_recv_size", "down_begin"}) {
+        EXPECT_EQ(last(4, event)["etag"].asString(), "\"v1\"") << event;
+        EXPECT_FALSE(last(4, event).isMember("lastModified")) << event;
+        EXPECT_FALSE(last(5, event).isMember("etag")) << event;
+        EXPECT_EQ(last(5, event)["lastModified"].asString(), monday) << event;
+    }
+}
+
+TEST_F(TransferIntegrityTest, OnlyTheRawBytesOfTheRangeAreAppended)
+{
+    const std::string body = TempFolder::pattern(64096);
+    const std::string rest = body.substr(4096);
+    const auto partial = [&](const std::string& bytes) {
+        FixtureResponse answer = FixtureResponse::file(bytes);
+        answer.status = 206;
+        answer.header("Content-Range", "bytes 4096-64095/64096");
+        return answer;
+    };
+    server.on("/gzip", partial(rest).header("Content-Encoding", "gzip"));
+    server.on("/short", partial(rest.substr(0, 1123)));
+    FixtureResponse multipart =
+        partial("--b\r\nContent-Type: text/plain\r\nContent-Range: bytes 4096-64095/64096\r\n\r\n" +
+                rest.substr(0, 60000 - 72) + "\r\n--b--");
+    multipart.headers.clear();
+    multipart.header("Content-Type", "multipart/byteranges; boundary=b");
+    multipart.header("Content-Range", "bytes 4096-64095/64096");
+    server.on("/multipart", multipart);
+    FixtureResponse twoLengths = FixtureResponse::file(body);
+    twoLengths.header("Content-Length", std::to_string(body.size() * 2));
+    server.on("/two-lengths", twoLengths);
+    // A 200 with a coding is the file as the server keeps it: written exactly as sent.
+    server.on("/archive.tar.gz", FixtureResponse::file(body).header("Content-Encoding", "gzip"));
+
+    int id = 0;
+    std::vector<fs::path> heads;
+    for (const char* path : {"/gzip", "/short", "/multipart"}) {
+        heads.push_back(dir.writeFile(std::string(path + 1) + ".bin", body.substr(0, 4096)));
+        page.post(addFile(++id, server.url(path),
+                          member("pathLoc", heads.back().string()) + member("lenLoc", 4096) + member("lenSvr", 64096)));
+    }
+    page.post(addFile(4, server.url("/two-lengths")));
+    page.post(addFile(5, server.url("/archive.tar.gz")));
+    runQueue();
+
+    for (int task = 1; task <= 4; ++task)
+        EXPECT_EQ(last(task, "down_error")["code"].asUInt(), 1u) << shape(task);
+    for (const auto& head : heads)
+        EXPECT_EQ(TempFolder::readFile(head), body.substr(0, 4096)) << head;
+    EXPECT_FALSE(fs::exists(dir.path() / "two-lengths"));
+    EXPECT_TRUE(endsWith(5, "down_complete"));
+    EXPECT_EQ(TempFolder::readFile(dir.path() / "archive.tar.gz"), body);
+    for (const auto& request : server.requests())
+        EXPECT_EQ(request.header("Accept-Encoding"), "identity") << request.target;
+}
+
+TEST_F(TransferIntegrityTest, LinksInTheDownloadFolderAreNeverFollowedAndLockedFilesLeftAlone)
+{
+    const fs::path downloads = dir.path() / "downloads", outside = dir.path() / "outside";
+    fs::create_directories(downloads);
+    fs::create_directories(outside);
+    fs::create_symlink(outside / "planted.bin", downloads / "f.bin");  // dangling, named like the file
+    fs::create_symlink(outside, downloads / "sub");                    // standing for a folder
+    init(downloads, 1);
+    server.on("/f.bin", FixtureResponse::file("fetched"));
+    FixtureResponse cut = FixtureResponse::file(std::string(5000, 'c'));
+    cut.cutAfter = 0;
+    cut.resetOnCut = true;
+    server.on("/cut.bin", cut);
+    page.post(addFile(1, server.url("/f.bin")));
+    page.post(addFile(2, server.url("/f.bin"), member("nameCustom", "sub/x.bin")));
+    page.post(addFile(3, server.url("/f.bin"), member("pathLoc", (downloads / "sub" / "y.bin").string())));
+    page.post(addFile(4, server.url("/cut.bin")));
+    // Another download (of any process) holds the file: it is left as it is.
+    const auto held = dir.writeFile("downloads/held.bin", "being written");
+    const int holder = ::open(held.c_str(), O_RDWR);
+    struct flock whole = {};
+    whole.l_type = F_WRLCK;
+    ASSERT_EQ(::fcntl(holder, F_OFD_SETLK, &whole), 0);
+    page.post(addFile(5, server.url("/f.bin"), member("pathLoc", held.string()) + member("lenLoc", 0)));
+    runQueue();
+    ::close(holder);
+
+    EXPECT_EQ(last(1, "down_recv_name")["pathLoc"].asString(), (downloads / "f (1).bin").string());
+    EXPECT_EQ(TempFolder::readFile(downloads / "f (1).bin"), "fetched");
+    for (int id : {2, 3})
+        EXPECT_EQ(last(id, "down_error")["code"].asUInt(), 2u) << shape(id);
+    EXPECT_TRUE(fs::is_empty(outside));
+    // A new file the run made and never wrote a byte to is gone again.
+    EXPECT_EQ(last(4, "down_error")["code"].asUInt(), 1u);
+    EXPECT_FALSE(fs::exists(last(4, "down_recv_name")["pathLoc"].asString()));
+    EXPECT_EQ(last(5, "down_error")["code"].asUInt(), 3u);
+    EXPECT_EQ(last(5, "down_error")["reason"].asString(), "the file is being written by another download");
+    EXPECT_EQ(TempFolder::readFile(held), "being written");
+}
+
+TEST_F(TransferIntegrityTest, ANewFolderAlwaysGetsARootOfItsOwn)
+{
+    const fs::path downloads = dir.path() / "downloads";
+    dir.writeFile("downloads/keep.bin", "the user's");
+    fs::create_directories(downloads / "docs");
+    init(downloads, 1);
+    server.on("/x", FixtureResponse::file("x"));
+    const auto folder = [&](int id, const std::string& name, const std::vector<std::string>& paths) {
+        Json::Value task;
+        task["name"] = "add_folder";
+        task["id"] = id;
+        task["nameLoc"] = name;
+        task["pathLoc"] = "E:\\share";
+        task["lenSvr"] = static_cast<int>(paths.size());
+        for (const auto& path : paths) {
+            Json::Value file;
+            file["pathLoc"] = "E:\\share\\" + path;
+            file["fileUrl"] = server.url("/x");
+            file["lenSvr"] = 1;
+            task["files"].append(file);
+        }
+        page.post(writeCompactJson(task));
+    };
+    folder(1, "", {"keep.bin"});
+    folder(2, "..", {"keep.bin"});
+    folder(3, "docs", {"a.txt"});
+    folder(4,
+           "a\xE2\x80\xAE"
+           "b\tc",
+           {"same.bin", "same.bin"});
+    std::vector<Json::Value> laidOut;
+    for (const auto& event : page.events())
+        laidOut.push_back(event);
+    runQueue();
+
+    ASSERT_EQ(laidOut.size(), 4u);
+    EXPECT_EQ(laidOut[0]["nameLoc"].asString(), "download");
+    EXPECT_EQ(laidOut[1]["nameLoc"].asString(), "download (1)");
+    EXPECT_EQ(laidOut[2]["nameLoc"].asString(), "docs (1)");
+    EXPECT_EQ(laidOut[3]["nameLoc"].asString(), "a_b_c");
+    EXPECT_EQ(laidOut[3]["files"][1]["pathLoc"].asString(), (downloads / "a_b_c" / "same (1).bin").string());
+    for (int id = 1; id <= 4; ++id) {
+        EXPECT_TRUE(endsWith(id, "down_complete")) << shape(id);
+        EXPECT_TRUE(fs::is_directory(laidOut[id - 1]["pathLoc"].asString()));
+    }
+    EXPECT_EQ(TempFolder::readFile(downloads / "keep.bin"), "the user's");
+    EXPECT_TRUE(fs::is_empty(downloads / "docs"));
+    EXPECT_EQ(TempFolder::readFile(downloads / "a_b_c" / "same.bin"), "x");
+    EXPECT_EQ(TempFolder::readFile(downloads / "a_b_c" / "same (1).bin"), "x");
+}
+
+TEST_F(TransferIntegrityTest, NamesAndAddressesAreMadeSafeAndFailuresSayWhy)
+{
+    // Copies past any fixed cap of numbers (links: cheaper to make than files).
+    const auto first = dir.writeFile("f.bin", "");
+    for (int n = 1; n < 10000; ++n)
+        fs::create_hard_link(first, dir.path() / ("f (" + std::to_string(n) + ").bin"));
+    server.on("/f.bin", FixtureResponse::file("f"));
+    const std::string longName = std::string(300, 'n') + ".pdf";
+    server.on("/long", FixtureResponse::file("l").header("Content-Disposition", "attachment; filename=" + longName));
+    server.on("/with%20space.bin", FixtureResponse::file("s"));
+    FixtureResponse missing = FixtureResponse::file("gone");
+    missing.status = 404;
+    server.on("/missing", missing);
+    std::string credentials = server.url("/f.bin");
+    credentials.insert(credentials.find("//") + 2, "user:secret@");
+    page.post(addFile(1, server.url("/f.bin")));
+    page.post(addFile(2, server.url("/long")));
+    page.post(addFile(3, server.url("/with space.bin"),
+                      member("nameCustom",
+                             "txt.\xE2\x80\xAE"
+                             "exe")));
+    page.post(addFile(4, credentials));
+    page.post(addFile(5, server.url("/missing")));
+    page.post(addFile(6, "http://127.0.0.1:1/refused"));
+    runQueue();
+
+    EXPECT_EQ(last(1, "down_recv_name")["nameSvr"].asString(), "f (10000).bin");
+    const std::string shortened = last(2, "down_recv_name")["nameSvr"].asString();
+    EXPECT_EQ(shortened, std::string(251, 'n') + ".pdf");
+    EXPECT_EQ(TempFolder::readFile(dir.path() / shortened), "l");
+    EXPECT_EQ(TempFolder::readFile(dir.path() / "txt._exe"), "s");
+    for (int id : {1, 2, 3, 4})
+        EXPECT_TRUE(endsWith(id, "down_complete")) << shape(id);
+    std::set<std::string> targets;
+    for (const auto& request : server.requests()) {
+        targets.insert(request.target);
+        EXPECT_FALSE(request.hasHeader("Authorization")) << request.target;
+    }
+    EXPECT_TRUE(targets.count("/with%20space.bin"));
+    EXPECT_EQ(last(5, "down_error")["status"].asInt(), 404);
+    EXPECT_EQ(last(5, "down_error")["reason"].asString(), "Not Found");
+    EXPECT_FALSE(last(6, "down_error").isMember("status"));
+    EXPECT_EQ(last(6, "down_error")["reason"].asString(), "Connection refused");
 }
