@@ -200,8 +200,26 @@ GetTask::Change GetTask::apply(const Json::Value& event)
     return change;
 }
 
+namespace {
+
+// The server's validator that an accepted answer reports: kept so that a resumed run asks for
+// the rest of this very version (the one it replaces goes).
+void keepValidator(const Json::Value& reported, Json::Value& task)
+{
+    for (const char* member : {M::etag, M::lastModified}) {
+        if (reported.isMember(member))
+            task[member] = reported[member];
+        else
+            task.removeMember(member);
+    }
+}
+
+}  // namespace
+
 void GetTask::applyFileEvent(const std::string& kind, const Json::Value& event, Change& change)
 {
+    if (kind == E::downRecvSize || kind == E::downBegin)
+        keepValidator(event, saved);
     if (kind == E::downRecvSize) {
         saved[M::lenSvr] = event[M::len];
         saved[M::sizeSvr] = event[M::size];
@@ -231,6 +249,8 @@ void GetTask::applyFolderEvent(const std::string& kind, const Json::Value& event
     if (!files.isArray() || index >= files.size())
         return;
     Json::Value& file = files[index];
+    if (kind == E::downBegin)
+        keepValidator(about, file);
     if (kind == E::downProcess) {
         file[M::lenLoc] = about[M::lenLoc];
         file[M::sizeLoc] = about[M::sizeLoc];
