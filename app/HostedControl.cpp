@@ -56,8 +56,8 @@ std::shared_ptr<HostedControl> HostedControl::create(Listener listener, std::str
         if (FAILED(hr))
             return;
         hosted->control = ComPtr<IDispatch>::adopt(created);
-        auto deliver = ScriptFunction::create([listener](const std::wstring& text) {
-            std::string event = toUtf8(text);
+        auto deliver = ScriptFunction::createUtf8([listener](const std::string& text) {
+            std::string event = text;
             if (!event.empty() && event.back() == '\n')
                 event.pop_back();
             listener(event);

@@ -42,8 +42,7 @@ void PageControl::create(const std::string& origin)
     HRESULT hr = createByProgId(kProgId, site.get(), &created, &detail);
     if (SUCCEEDED(hr)) {
         control = ComPtr<IDispatch>::adopt(created);
-        auto deliver =
-            ScriptFunction::create([event = callbacks.event](const std::wstring& text) { event(toUtf8(text)); });
+        auto deliver = ScriptFunction::createUtf8(callbacks.event);
         hr = callByName(*created, L"recvMessage", DispatchKind::PropertyPut, Variant::fromFunction(deliver));
     }
     if (FAILED(hr)) {

@@ -16,11 +16,13 @@ TaskMgr& TaskMgr::instance()
     return *manager;
 }
 
-void TaskMgr::setSender(Sender sender)
+void TaskMgr::setSender(Sender sender, Flush flush)
 {
     auto replacement = std::make_shared<const Sender>(std::move(sender));
+    auto flusher = std::make_shared<const Flush>(std::move(flush));
     std::lock_guard<std::mutex> lock(m_senderLock);
     m_sender.swap(replacement);
+    m_flush.swap(flusher);
 }
 
 void TaskMgr::sendEvent(Json::Value& event)
@@ -176,6 +178,9 @@ void TaskMgr::runQueue()
         // pool and do not keep this run alive.
         if (pool->allIdle()) {
             sendQueueEvent(Protocol::Event::queueComplete);
+            // The run stays running while the page handles "queue_complete": a "start_queue"
+            // from that handler joins this run instead of starting another.
+            flushEvents();
             break;
         }
     }
@@ -261,6 +266,17 @@ void TaskMgr::releaseJob(int id, const std::shared_ptr<Downloader>& job)
         m_idleJobs.emplace(job->kind, job);
     }
     slot.disconnect();
+}
+
+void TaskMgr::flushEvents()
+{
+    std::shared_ptr<const Flush> flush;
+    {
+        std::lock_guard<std::mutex> lock(m_senderLock);
+        flush = m_flush;
+    }
+    if (flush && *flush)
+        (*flush)();
 }
 
 void TaskMgr::sendQueueEvent(const char* name)

@@ -48,12 +48,16 @@ class EventPool;
 class TaskMgr {
 public:
     using Sender = boost::function<void(Json::Value&)>;
+    // Returns once every event sent so far has reached the page.
+    using Flush = boost::function<void()>;
 
     static TaskMgr& instance();
 
-    void setSender(Sender sender);
-    // Hands the event to the installed sender and returns when the page has handled it.
-    // Throws boost::bad_function_call when no control has installed a sender.
+    // `flush` may be empty for a sender that returns only once the page has handled the event.
+    void setSender(Sender sender, Flush flush = Flush());
+    // Hands the event to the installed sender, which may return before the page has it (the
+    // events of one thread still reach it in order). Throws boost::bad_function_call when no
+    // control has installed a sender.
     void sendEvent(Json::Value& event);
 
     // Page's thread: queues the task under its id; a task whose id is already pending is
@@ -93,6 +97,8 @@ private:
     void onJobFinished(const std::shared_ptr<Downloader>& job);
     void releaseJob(int id, const std::shared_ptr<Downloader>& job);
     void sendQueueEvent(const char* name);
+    // Waits until the page has every event sent so far (queue thread).
+    void flushEvents();
 
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_running{false};  // changed under m_lock
@@ -112,4 +118,5 @@ private:
 
     std::mutex m_senderLock;
     std::shared_ptr<const Sender> m_sender;  // guarded by m_senderLock
+    std::shared_ptr<const Flush> m_flush;    // guarded by m_senderLock
 };

@@ -3,9 +3,7 @@
 #include "component/Protocol.h"
 #include "component/TaskMgr.h"
 #include "control/DownloaderPartitionProxy.h"
-#include "control/MessageBox.h"
 #include "log/Log.h"
-#include "platform/ComThread.h"
 #include "support/JsonText.h"
 #include "support/Text.h"
 
@@ -26,6 +24,7 @@ CDownloaderPartition::CDownloaderPartition() = default;
 
 CDownloaderPartition::~CDownloaderPartition()
 {
+    m_events.close();
     // The table's own reference keeps the control alive while registered, so this only
     // clears a registration that was already revoked.
     if (const InterfaceTable::Cookie cookie = m_gitCookie.exchange(0))
@@ -46,8 +45,10 @@ HRESULT CDownloaderPartition::construct()
     // Only a control that will exist becomes the event sender: a failed creation must not
     // leave the queue sending to a deleted object. The sender holds a reference, so a page
     // that unloads never leaves it pointing at a freed control.
-    TaskMgr::instance().setSender(
-        [self = ComPtr<CDownloaderPartition>(this)](Json::Value& event) { self->sendJson(event); });
+    // One reference, shared by the two: the control counts one holder of it.
+    const auto self = std::make_shared<const ComPtr<CDownloaderPartition>>(this);
+    TaskMgr::instance().setSender([self](Json::Value& event) { (*self)->sendJson(event); },
+                                  [self] { (*self)->flushEvents(); });
     return S_OK;
 }
 
@@ -111,9 +112,7 @@ HRESULT CDownloaderPartition::FireRecvMessage(const std::wstring& json)
     if (!m_recvMessage)
         return S_OK;
     ComPtr<ScriptFunction> callback = m_recvMessage;  // the page may replace it while it runs
-    ++m_deliveryDepth;
     callback->invoke(json);
-    --m_deliveryDepth;
     return S_OK;
 }
 
@@ -121,32 +120,39 @@ void CDownloaderPartition::sendJson(Json::Value& event)
 {
     if (!m_gitCookie.load())
         return;  // the page has unloaded
-    // Inside a callback the page's thread already has the turn of the delivery it is running.
-    const bool nested = m_apartment->isCurrent() && m_deliveryDepth > 0;
-    struct Turn {
-        DeliveryLock* lock;
-        Apartment& page;
-        ~Turn()
-        {
-            coUninitialize();
-            if (lock)
-                lock->release(page);
-        }
-    };
-    if (!nested)
-        m_sendLock.acquire(*m_apartment);
-    coInitializeEx();
-    Turn turn{nested ? nullptr : &m_sendLock, *m_apartment};
-
-    void* raw = nullptr;
-    const InterfaceTable::Cookie cookie = m_gitCookie.load();
-    if (!cookie)
-        return;  // the page unloaded while this send waited for its turn
-    if (FAILED(InterfaceTable::instance().getInterface(cookie, IID_IDownloaderPartition, &raw))) {
-        if (m_gitCookie.load())
-            messageBox(L"从全局GIT中获取指针失败", L"sendJson");
+    std::string text = writeCompactJson(event);
+    if (m_apartment->isCurrent()) {
+        // An event of the page's own thread comes after everything sent before it.
+        deliverQueued();
+        deliver(text);
         return;
     }
-    auto target = ComPtr<IDownloaderPartition>::adopt(static_cast<IDownloaderPartition*>(raw));
-    target->FireRecvMessage(fromUtf8(writeCompactJson(event)));
+    if (m_events.push(std::move(text)) != EventQueue::Pushed::needsDrain)
+        return;
+    if (!m_apartment->post([self = ComPtr<CDownloaderPartition>(this)] { self->deliverQueued(); }))
+        m_events.close();  // the page's thread has ended: nobody will take them
+}
+
+void CDownloaderPartition::flushEvents()
+{
+    if (m_apartment->isCurrent())
+        deliverQueued();
+    else
+        m_apartment->invoke([this] { deliverQueued(); });
+}
+
+void CDownloaderPartition::deliverQueued()
+{
+    m_pageThread.check("CDownloaderPartition::deliverQueued");
+    std::string text;
+    while (m_events.pop(text))
+        deliver(text);
+}
+
+void CDownloaderPartition::deliver(const std::string& text)
+{
+    if (!m_recvMessage || !m_gitCookie.load())
+        return;
+    ComPtr<ScriptFunction> callback = m_recvMessage;  // the page may replace it while it runs
+    callback->invokeUtf8(text);
 }

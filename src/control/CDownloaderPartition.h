@@ -10,7 +10,7 @@
 // on the same thread.
 #pragma once
 
-#include "control/DeliveryLock.h"
+#include "control/EventQueue.h"
 #include "control/IDownloaderPartition.h"
 #include "platform/Apartment.h"
 #include "platform/ComObject.h"
@@ -61,9 +61,13 @@ public:
     HRESULT IsBusy(bool* busy) override;
     HRESULT StopQueue() override;
 
-    // Sends one event object to the page; any thread. Returns when the page has handled it
-    // (or the event was dropped: no callback, the page has unloaded, or its apartment has ended).
+    // Sends one event object to the page; any thread. On the page's thread it returns once the
+    // page has handled it (and every event sent before it); from another thread it returns once
+    // the event is queued for the page's thread, in the order of sending (EventQueue). Dropped
+    // when there is no callback, the page has unloaded or its apartment has ended.
     void sendJson(Json::Value& event);
+    // Returns once every event sent so far has reached the page; any thread.
+    void flushEvents();
 
 protected:
     // The module's creatable forms derive from the control and run the same construction.
@@ -83,15 +87,19 @@ protected:
     void onStopQueue(Json::Value& message);
 
 private:
+    // Page's thread: delivers every queued event, oldest first.
+    void deliverQueued();
+    // Page's thread: hands one event text (UTF-8) to the page's callback.
+    void deliver(const std::string& text);
+
     ThreadChecker m_pageThread;            // the thread that made the control
     ComPtr<ScriptFunction> m_recvMessage;  // page's thread only
     // Written by construct(), cleared once by Close() or the destructor; read by any sender.
     std::atomic<InterfaceTable::Cookie> m_gitCookie{0};
     std::map<std::string, CommandHandler> m_commands;  // filled at construction, then read-only
-    DeliveryLock m_sendLock;
-    std::shared_ptr<Apartment> m_apartment;  // written once by construct()
-    int m_deliveryDepth = 0;                 // page's thread only: callbacks now running for FireRecvMessage
-    ComPtr<IUnknown> m_site;                 // page's thread only
-    ComPtr<IPageRules> m_pageRules;          // page's thread only: the site's rules for pages, if any
-    uint32_t m_safetyOptions = 0;            // page's thread only; the same for every interface
+    EventQueue m_events;                               // events of other threads on their way to the page
+    std::shared_ptr<Apartment> m_apartment;            // written once by construct()
+    ComPtr<IUnknown> m_site;                           // page's thread only
+    ComPtr<IPageRules> m_pageRules;                    // page's thread only: the site's rules for pages, if any
+    uint32_t m_safetyOptions = 0;                      // page's thread only; the same for every interface
 };

@@ -76,6 +76,7 @@ HRESULT CDownloaderPartition::Close()
     m_recvMessage = ComPtr<ScriptFunction>();
     m_site = ComPtr<IUnknown>();
     m_pageRules = ComPtr<IPageRules>();
+    m_events.close();
     if (const InterfaceTable::Cookie cookie = m_gitCookie.exchange(0))
         InterfaceTable::instance().revoke(cookie);
     return S_OK;
@@ -85,7 +86,8 @@ HRESULT CDownloaderPartition::IsBusy(bool* busy)
 {
     if (!busy)
         return E_POINTER;
-    *busy = TaskMgr::instance().isBusy();
+    // Idle only once every event has reached the page: a host may end then.
+    *busy = TaskMgr::instance().isBusy() || m_events.busy();
     return S_OK;
 }
 

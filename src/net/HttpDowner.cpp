@@ -3,6 +3,7 @@
 #include "log/Log.h"
 #include "net/ContentDisposition.h"
 #include "net/CurlTransfer.h"
+#include "support/BlockedTime.h"
 #include "support/Path.h"
 #include "support/Text.h"
 
@@ -130,7 +131,9 @@ bool HttpDowner::request(const std::wstring& url, const std::wstring& objectName
             return false;
         transfer = &curl;
     }
-    const CURLcode result = curl.perform([this] { return stopRequested(); }, [this] { deliverBlock(); });
+    noteActivity();
+    const CURLcode result =
+        curl.perform([this] { return stopRequested() || silentTooLong(); }, [this] { deliverBlock(); });
     {
         std::lock_guard<std::mutex> guard(transferLock);
         transfer = nullptr;
@@ -195,12 +198,8 @@ void HttpDowner::setConnectionOptions(CURL* easy)
     // Intranet servers with certificates of their own rely on https being accepted unchecked.
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
-    if (stallSeconds > 0) {
-        // Below one byte a second for the whole window is nothing received at all.
+    if (stallSeconds > 0)
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, stallSeconds);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
-    }
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
@@ -226,6 +225,12 @@ bool HttpDowner::finish(CURLcode result, CurlTransfer& curl)
         failureReason = curl_easy_strerror(result);
     if (stopRequested()) {
         moveTo(Phase::stopped);
+        return false;
+    }
+    if (stalled) {
+        ZLOG("服务器无响应,秒数:" << stallSeconds);
+        failureReason = "nothing received for " + std::to_string(stallSeconds) + " seconds";
+        moveTo(Phase::failed);
         return false;
     }
     if (phase == Phase::failed)
@@ -268,10 +273,29 @@ void HttpDowner::moveTo(Phase next)
     phase = next;
 }
 
+void HttpDowner::noteActivity()
+{
+    lastActivity = std::chrono::steady_clock::now();
+    blockedAtActivity = BlockedTime::total();
+}
+
+bool HttpDowner::silentTooLong()
+{
+    if (stallSeconds <= 0)
+        return false;
+    using namespace std::chrono;
+    // Time this thread spent waiting for the page is no silence of the server.
+    const auto silent = duration_cast<milliseconds>(steady_clock::now() - lastActivity).count() -
+                        (BlockedTime::total() - blockedAtActivity);
+    stalled = silent > stallSeconds * 1000L;
+    return stalled;
+}
+
 size_t HttpDowner::headerCallback(char* data, size_t size, size_t count, void* self)
 {
     HttpDowner& owner = *static_cast<HttpDowner*>(self);
     owner.worker.check("HttpDowner::headerCallback");
+    owner.noteActivity();
     const size_t bytes = size * count;
     if (!owner.awaitingResponse())  // trailers after a body
         return bytes;
@@ -289,6 +313,7 @@ size_t HttpDowner::writeCallback(char* data, size_t size, size_t count, void* se
 {
     HttpDowner& owner = *static_cast<HttpDowner*>(self);
     owner.worker.check("HttpDowner::writeCallback");
+    owner.noteActivity();
     const size_t bytes = size * count;
     if (owner.awaitingResponse() && !owner.responseSteps())
         return 0;

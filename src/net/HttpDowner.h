@@ -16,6 +16,7 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -58,7 +59,8 @@ public:
     // Request method; the jobs set "GET".
     std::wstring verb;
     // Written by the owner before request(): a transfer that receives nothing for this many
-    // seconds (connecting, waiting for the answer or mid-body) fails; 0 waits for ever.
+    // seconds (connecting, waiting for the answer or mid-body) fails; 0 waits for ever. Time
+    // the worker spends waiting for the page to take its events does not count.
     long stallSeconds = 0;
 
     // Results, written by request() on the worker thread; read them after it returns.
@@ -121,6 +123,11 @@ private:
     static int debugCallback(CURL* easy, curl_infotype type, char* data, size_t size, void* self);
 
     bool stopRequested() const;
+    // Marks that the server sent something now.
+    void noteActivity();
+    // True (and `stalled` set) once the server has sent nothing for stallSeconds, not counting
+    // the time this thread spent waiting for the page to take its events.
+    bool silentTooLong();
     // Sets up the request in named steps: the URL, then the three groups below.
     bool configure(CurlTransfer& transfer, const std::wstring& url, const std::wstring& objectName);
     void setRequestHeaders(CURL* easy);
@@ -150,6 +157,9 @@ private:
     // write, a flush and an event to the page for every 16 KiB.
     std::vector<char> block;
     Phase phase = Phase::connecting;
+    std::chrono::steady_clock::time_point lastActivity;  // worker thread only
+    int64_t blockedAtActivity = 0;                       // worker thread only: BlockedTime then
+    bool stalled = false;                                // worker thread only
 
     std::mutex transferLock;           // guards `transfer`
     CurlTransfer* transfer = nullptr;  // the transfer request() runs, else null

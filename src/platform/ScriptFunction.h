@@ -20,13 +20,19 @@ struct IScriptFunction : IUnknown {
 class ScriptFunction : public ComObject<IScriptFunction> {
 public:
     using Callback = std::function<void(const std::wstring& text)>;
+    using Utf8Callback = std::function<void(const std::string& text)>;
 
-    // A new function with one reference, owned by the returned pointer.
+    // A new function with one reference, owned by the returned pointer: one that takes the
+    // text as wide characters, as a script does, or one that takes it as UTF-8, as a host
+    // that passes it on does (no conversion there and back).
     static ComPtr<ScriptFunction> create(Callback callback);
+    static ComPtr<ScriptFunction> createUtf8(Utf8Callback callback);
 
     void invoke(const std::wstring& text);
+    void invokeUtf8(const std::string& text);
 
 private:
-    explicit ScriptFunction(Callback cb) : callback(std::move(cb)) {}
-    Callback callback;
+    ScriptFunction(Callback wide, Utf8Callback utf8) : callback(std::move(wide)), utf8Callback(std::move(utf8)) {}
+    const Callback callback;  // one of the two is set
+    const Utf8Callback utf8Callback;
 };

@@ -1,6 +1,7 @@
 #include "PageHarness.h"
 
 #include "component/TaskMgr.h"
+#include "control/EventQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,7 @@ TEST(ControlConcurrency, ManySendersOnePageNoDeadlockNoOverlap)
     }
     for (auto& w : workers)
         w.join();
+    page.flush();
 
     const auto events = page.events();
     const int posted = kPageSends / 10;
@@ -80,8 +82,8 @@ TEST(ControlConcurrency, ManySendersOnePageNoDeadlockNoOverlap)
     expectPerThreadOrder(events, counts);
 }
 
-// The page's thread sends while a worker holds the send turn and waits for the page's thread:
-// the page must run the worker's delivery instead of waiting for the turn.
+// The page's thread sends while a worker's event waits for the page's thread: the page gets the
+// worker's event first, as it was sent first, and nothing waits on anything.
 TEST(ControlConcurrency, PageSendWhileAWorkerWaitsForThePage)
 {
     PageHarness page;
@@ -89,9 +91,9 @@ TEST(ControlConcurrency, PageSendWhileAWorkerWaitsForThePage)
     page.apartment->invoke([&] {
         worker = std::thread([&] {
             Json::Value event = progressEvent(1, 0);
-            TaskMgr::instance().sendEvent(event);  // takes the turn, then needs the page
+            TaskMgr::instance().sendEvent(event);  // queued: the page's thread is busy
         });
-        // The page's thread is busy here, so the worker now holds the turn and waits for it.
+        // The page's thread is busy here, so the worker's event waits for it.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_TRUE(page.texts().empty());
         Json::Value own = progressEvent(2, 0);
@@ -100,7 +102,7 @@ TEST(ControlConcurrency, PageSendWhileAWorkerWaitsForThePage)
     worker.join();
     const auto events = page.events();
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0]["id"].asInt(), 1);  // lock order: the worker was first
+    EXPECT_EQ(events[0]["id"].asInt(), 1);  // sent first
     EXPECT_EQ(events[1]["id"].asInt(), 2);
 }
 
@@ -125,12 +127,14 @@ TEST(ControlConcurrency, SenderReplacedWhileThreadsSend)
     PageHarness second;
     for (auto& w : workers)
         w.join();
+    first.flush();
+    second.flush();
     EXPECT_EQ(first.texts().size() + second.texts().size(), size_t(kThreads * kEvents));
     EXPECT_FALSE(second.texts().empty());
 }
 
 // Host threads of a pool call into one page at once while workers' events flow: the page's
-// thread, waiting for its send turn, runs another host thread's command, whose handler sends
+// thread delivers the workers' events between the host threads' commands, whose handlers send
 // too. Every call must come back and every event arrive once.
 TEST(ControlConcurrency, SeveralHostThreadsCallInWhileEventsFlow)
 {
@@ -161,6 +165,7 @@ TEST(ControlConcurrency, SeveralHostThreadsCallInWhileEventsFlow)
     }
     for (auto& thread : threads)
         thread.join();
+    page.flush();
     const auto events = page.events();
     EXPECT_EQ(events.size(), size_t(kWorkers * kEvents + kHosts * kCalls));
     EXPECT_FALSE(page.overlapped.load());
@@ -221,4 +226,36 @@ TEST(ControlConcurrency, PagesComeAndGoWhileWorkersSend)
     for (auto& worker : workers)
         worker.join();
     EXPECT_EQ(afterUnload.load(), 0);
+}
+
+// A worker goes on while the page's thread is busy, up to the bound of waiting events, and then
+// waits for the page: no event is lost, none reordered, and memory stays bounded.
+TEST(ControlConcurrency, AWorkerRunsAheadOfABusyPageOnlyToTheBound)
+{
+    constexpr int kEvents = 200;
+    PageHarness page;
+    std::atomic<int> sent{0};
+    std::atomic<bool> release{false};
+    std::thread worker;
+    page.apartment->post([&] {
+        while (!release)  // the page's thread is busy with something else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    worker = std::thread([&] {
+        for (int i = 0; i < kEvents; ++i) {
+            Json::Value event = progressEvent(1, i);
+            TaskMgr::instance().sendEvent(event);
+            ++sent;
+        }
+    });
+    while (sent < static_cast<int>(EventQueue::kMaxEvents))
+        std::this_thread::yield();
+    // No condition tells that the worker now waits: give it the time to run past the bound.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(sent.load(), static_cast<int>(EventQueue::kMaxEvents));
+    EXPECT_TRUE(page.texts().empty());
+    release = true;
+    worker.join();
+    page.flush();
+    expectPerThreadOrder(page.events(), {{1, kEvents}});
 }

@@ -105,6 +105,7 @@ TEST(Control, EventTextIsCompactUtf8)
     event["ctl"] = "a\"b\\c\n\t\x01/";
     std::thread worker([&] { TaskMgr::instance().sendEvent(event); });
     worker.join();
+    ASSERT_TRUE(page.waitFor("down_recv_name"));
     EXPECT_EQ(page.texts(),
               std::vector<std::string>{
                   R"({"ctl":"a\"b\\c\n\t\u0001/","id":7,"len":9007199254740993,"max":18446744073709551615,)"
@@ -128,10 +129,12 @@ TEST(Control, CallbackLifecycle)
     EXPECT_EQ(page.callback->AddRef(), 2u);
     page.callback->Release();
     TaskMgr::instance().sendEvent(event);  // no callback: dropped without a trace
+    page.flush();
     EXPECT_TRUE(page.texts().empty());
 
     page.apartment->invoke([&] { page.control->put_recvMessage(page.callback.get()); });
     TaskMgr::instance().sendEvent(event);
+    page.flush();
     EXPECT_EQ(page.texts().size(), 1u);
 }
 
@@ -148,6 +151,7 @@ TEST(Control, ThrowingCallbackDoesNotStopLaterDeliveries)
         event["n"] = n;
         std::thread([&] { TaskMgr::instance().sendEvent(event); }).join();
     }
+    page.flush();
     EXPECT_EQ(page.texts().size(), 6u);
 }
 
@@ -158,6 +162,8 @@ TEST(Control, TheControlCreatedLastReceivesEvents)
     Json::Value event;
     event["name"] = "queue_end";
     std::thread([&] { TaskMgr::instance().sendEvent(event); }).join();
+    second.flush();
+    first.flush();
     EXPECT_TRUE(first.texts().empty());
     EXPECT_EQ(second.texts().size(), 1u);
 }
@@ -171,6 +177,7 @@ TEST(Control, CreationOffAnApartmentFailsAndKeepsTheSender)
     Json::Value event;
     event["name"] = "queue_end";
     TaskMgr::instance().sendEvent(event);
+    page.flush();
     EXPECT_EQ(page.texts().size(), 1u);
 }
 
@@ -207,6 +214,7 @@ TEST(Control, AnUnloadedPageIsFreedOnceANewerControlTakesTheEvents)
     PageHarness newer;
     EXPECT_TRUE(watch.expired());
     std::thread([&] { TaskMgr::instance().sendEvent(event); }).join();
+    newer.flush();
     EXPECT_EQ(newer.texts().size(), 1u);
 }
 

@@ -60,7 +60,7 @@ protected:
     {
         page.post(R"({"name":"start_queue"})");
         ASSERT_TRUE(page.waitFor("queue_end", 1, seconds));
-        while (TaskMgr::instance().isBusy())
+        while (page.busy())
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 

@@ -44,6 +44,17 @@ public:
         apartment->invoke([&] { control->sendJson(event); });
     }
 
+    // Returns once every event sent so far has been delivered here.
+    void flush() { control->flushEvents(); }
+
+    // True while a queue runs, a job still sends, or events are still on their way here.
+    bool busy()
+    {
+        bool running = false;
+        apartment->invoke([&] { control->IsBusy(&running); });
+        return running;
+    }
+
     // Waits until `count` events named `name` have arrived; false on a time-out.
     bool waitFor(const std::string& name, size_t count = 1, int seconds = 30)
     {

@@ -55,7 +55,7 @@ protected:
     void waitQueueEnd()
     {
         ASSERT_TRUE(page.waitFor("queue_end"));
-        while (TaskMgr::instance().isBusy())
+        while (page.busy())
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 
@@ -418,9 +418,10 @@ TEST_F(QueueTest, TheFolderDialogKeepsEventsAndCommandsFlowing)
         Json::Value event;
         event["name"] = "down_process";
         event["id"] = 7;
-        TaskMgr::instance().sendEvent(event);  // returns once the page has handled it
+        TaskMgr::instance().sendEvent(event);
     });
     worker.join();
+    page.flush();  // delivered while the dialog is open: the page's thread pumps
     page.post(R"({"name":"init","config":{"Folder":"/srv/typed"}})");
     EXPECT_EQ(trace(page.events()), (std::vector<std::string>{"down_process#7", "load_complete"}));
     EXPECT_EQ(Config::instance().folder(), L"/srv/typed");
