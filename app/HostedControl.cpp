@@ -85,6 +85,11 @@ bool HostedControl::onPage(const std::function<void()>& call)
     return page->invoke(call);
 }
 
+bool HostedControl::afterEvents(std::function<void()> call)
+{
+    return page->post(std::move(call));
+}
+
 void HostedControl::waitForQueueEnd()
 {
     for (;;) {

@@ -44,6 +44,9 @@ public:
     void post(const std::string& command);
     // Runs `call` on the apartment thread, in order with the events; false when it did not run.
     bool onPage(const std::function<void()>& call);
+    // Queues `call` on the apartment thread and returns at once: it runs once the events being
+    // delivered now have reached the listener. False when the apartment has ended.
+    bool afterEvents(std::function<void()> call);
     // Returns once no queue runs and every job has sent its last event.
     void waitForQueueEnd();
     // Stops the queue and every running job; does not wait.

@@ -22,14 +22,30 @@ std::shared_ptr<HostedControl> runningControl()
 
 int runStdioHost(std::istream& in, std::FILE* out)
 {
-    // Runs on the control's apartment thread only, so writes to `out` never interleave.
-    auto control = HostedControl::create([out](const std::string& event) {
-        const std::string line = event + '\n';
-        std::fwrite(line.data(), 1, line.size(), out);
-        std::fflush(out);
+    // The listener runs on the control's apartment thread only, so writes to `out` never
+    // interleave. The lines of the events delivered together go out in one write, once the
+    // last of them is delivered.
+    struct Output {
+        std::weak_ptr<HostedControl> host;  // set once the control exists
+        bool flushQueued = false;           // apartment thread only
+    };
+    auto output = std::make_shared<Output>();
+    auto control = HostedControl::create([out, output](const std::string& event) {
+        std::fwrite(event.data(), 1, event.size(), out);
+        std::fputc('\n', out);
+        if (output->flushQueued)
+            return;
+        const auto host = output->host.lock();
+        output->flushQueued = host && host->afterEvents([out, output] {
+            output->flushQueued = false;
+            std::fflush(out);
+        });
+        if (!output->flushQueued)
+            std::fflush(out);
     });
     if (!control)
         return 1;
+    control->onPage([&] { output->host = control; });
     {
         std::lock_guard<std::mutex> lock(hostLock);
         hostControl = control;

@@ -38,6 +38,8 @@ public:
 
     bool isOpen() const { return fd >= 0; }
     int descriptor() const { return fd; }
+    // The file was made by this run (and is empty unless the run wrote it).
+    bool isNew() const { return created; }
     // errno of the last failure.
     int error() const { return lastError; }
     // The file's size now; -1 when none is open.

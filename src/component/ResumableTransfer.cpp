@@ -266,7 +266,7 @@ void ResumableTransfer::onBodyStart()
         failLocally(Protocol::kLocalFileFailed, "打开本地文件失败：", errno);
         return;
     }
-    truncatePending = local.size() > file.lenLoc;
+    truncatePending = !local.isNew() && local.size() > file.lenLoc;
     if (hooks.begin)
         hooks.begin();
 }

@@ -78,7 +78,7 @@ std::shared_ptr<DownItem> TaskMgr::takeNextTask()
 
 bool TaskMgr::isBusy() const
 {
-    return m_running.load() || Downloader::runsInFlight() > 0;
+    return m_running.load() || m_queueThreads.load() > 0 || Downloader::runsInFlight() > 0;
 }
 
 void TaskMgr::stopTask(int id)
@@ -113,6 +113,7 @@ void TaskMgr::startQueue()
         m_startAsked = false;
     }
     sendQueueEvent(Protocol::Event::queueBegin);
+    ++m_queueThreads;
     try {
         boost::thread queue(&TaskMgr::queueThreadMain, this);
         queue.detach();
@@ -123,6 +124,7 @@ void TaskMgr::startQueue()
             m_running.exchange(false);
         }
         sendQueueEvent(Protocol::Event::queueEnd);
+        --m_queueThreads;
     }
 }
 
@@ -138,6 +140,7 @@ void TaskMgr::queueThreadMain()
     do
         runQueue();
     while (finishRun());
+    --m_queueThreads;  // after "queue_end" is on its way: until then the queue is busy
 }
 
 bool TaskMgr::finishRun()

@@ -76,8 +76,9 @@ public:
     void startQueue();
     // Page's thread: asks the queue to stop and stops every running job; does not wait.
     void stopQueue();
-    // True while a queue runs or a job has events still to send (a stopped job reports its
-    // end after the queue may have ended). Any thread.
+    // True while a queue runs, a queue thread has not yet sent its "queue_end", or a job has
+    // events still to send (a stopped job reports its end after the queue may have ended).
+    // Any thread.
     bool isBusy() const;
 
 private:
@@ -102,6 +103,7 @@ private:
 
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_running{false};  // changed under m_lock
+    std::atomic<int> m_queueThreads{0};  // queue threads that have not yet sent their last event
     bool m_startAsked = false;           // guarded by m_lock: "start_queue" met this run
 
     std::mutex m_lock;

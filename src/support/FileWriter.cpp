@@ -7,6 +7,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace Dravik {
 namespace IO {
 
@@ -20,6 +22,25 @@ bool FileWriter::open(const std::wstring& path, int mode)
     return openWithMode(path, mode == 2 ? L"wb" : L"rb+");
 }
 
+namespace {
+
+// The open(2) flags of a stdio mode text: "w" creates or empties, "a" appends, "r" keeps; "+"
+// adds reading or writing.
+int flagsOf(const std::string& mode)
+{
+    const bool both = mode.find('+') != std::string::npos;
+    switch (mode.empty() ? 'r' : mode[0]) {
+    case 'w':
+        return (both ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+    case 'a':
+        return (both ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+    default:
+        return both ? O_RDWR : O_RDONLY;
+    }
+}
+
+}  // namespace
+
 bool FileWriter::openWithMode(const std::wstring& path, const std::wstring& mode)
 {
     close();
@@ -30,33 +51,29 @@ bool FileWriter::openWithMode(const std::wstring& path, const std::wstring& mode
     if (!directory.empty() && !pathExists(directory))
         createDirectories(directory);
 
-    file = std::fopen(fileSystemPath(path).c_str(), toUtf8(mode).c_str());
-    if (!file)
+    fd = ::open(fileSystemPath(path).c_str(), flagsOf(toUtf8(mode)) | O_CLOEXEC, 0666);
+    if (fd < 0)
         return false;
+    owned = true;
 
     // Only a shorter file is extended: a zero written inside a longer one would destroy data.
-    if (presetSize > 0 && seek(0, SEEK_END) && ftello(file) < presetSize) {
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (presetSize > 0 && end >= 0 && end < presetSize) {
         const char zero = 0;
         if (seek(presetSize - 1, SEEK_SET))
-            std::fwrite(&zero, 1, 1, file);
+            write(&zero, 1);
     }
     seek(0, SEEK_SET);
     return true;
 }
 
-bool FileWriter::openDescriptor(int fd, const std::wstring& path)
+bool FileWriter::openDescriptor(int descriptor, const std::wstring& path)
 {
     close();
     filePath = path;
-    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (own < 0)
-        return false;
-    file = ::fdopen(own, "r+b");
-    if (!file) {
-        ::close(own);
-        return false;
-    }
-    return seek(0, SEEK_SET);
+    fd = descriptor;
+    owned = false;
+    return fd >= 0;
 }
 
 std::shared_ptr<FilePart> FileWriter::openPart(int64_t offset, int32_t size)
@@ -70,32 +87,40 @@ std::shared_ptr<FilePart> FileWriter::openPart(int64_t offset, int32_t size)
 
 bool FileWriter::seek(int64_t offset, int origin)
 {
-    return file && fseeko(file, static_cast<off_t>(offset), origin) == 0;
+    return fd >= 0 && ::lseek(fd, static_cast<off_t>(offset), origin) >= 0;
 }
 
 bool FileWriter::write(const char* bytes, uint32_t count)
 {
-    if (!file || !bytes || count == 0)
+    if (fd < 0 || !bytes || count == 0)
         return false;
-    return std::fwrite(bytes, 1, count, file) == count;
+    for (uint32_t done = 0; done < count;) {
+        const ssize_t n = ::write(fd, bytes + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<uint32_t>(n);
+    }
+    return true;
 }
 
 bool FileWriter::truncate(int64_t length)
 {
-    return file && length >= 0 && std::fflush(file) == 0 && ::ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
+    return fd >= 0 && length >= 0 && ::ftruncate(fd, static_cast<off_t>(length)) == 0;
 }
 
 bool FileWriter::flush()
 {
-    return file && std::fflush(file) == 0;
+    return fd >= 0;
 }
 
 bool FileWriter::close()
 {
-    if (!file)
+    if (fd < 0)
         return false;
-    const bool closed = std::fclose(file) == 0;
-    file = nullptr;
+    const bool closed = !owned || ::close(fd) == 0;
+    fd = -1;
     return closed;
 }
 

@@ -1,6 +1,8 @@
 // Dravik::IO::FileWriter: the local end of a download. Opens the target file (creating the
-// missing directories of its path), moves to the resume offset and writes the received blocks
-// at the current position.
+// missing directories of its path), or writes through a descriptor opened elsewhere, moves to
+// the resume offset and writes the received blocks at the current position. Every write goes
+// straight to the operating system (no buffer of its own): a block is in the file once write()
+// returns, whatever happens to the process afterwards.
 //
 // A job makes one writer per transfer (std::make_shared, or a local object for a short
 // open-and-close) and uses it from its worker thread only; no lock. The destructor closes a
@@ -11,7 +13,6 @@
 #include "support/FilePart.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -38,26 +39,27 @@ public:
     // Opens `path` ("\" or "/" separators) with a stdio mode text ("wb", "rb+") after creating
     // the missing directories of its directory part, then positions at the start.
     bool openWithMode(const std::wstring& path, const std::wstring& mode);
-    // Writes through a file already open for reading and writing (a duplicate of `fd` is taken:
-    // the caller keeps its own), positioned at the start. `path` is what path() reports.
-    bool openDescriptor(int fd, const std::wstring& path);
+    // Writes through a file already open for writing, from its current position; the
+    // descriptor stays the caller's (close() does not close it). `path` is what path() reports.
+    bool openDescriptor(int descriptor, const std::wstring& path);
     // True when a stream is open and accepted all `count` bytes: a short write (disk full, I/O
     // error) is a failed write, whatever part of the block reached the file.
     bool write(const char* bytes, uint32_t count);
     // Cuts (or extends) the open file to `length` bytes; the position is left where it was.
     bool truncate(int64_t length);
-    // Hands the buffered bytes to the operating system, so that a count taken afterwards
-    // never runs ahead of the file if the process is killed.
+    // True when a file is open: written bytes are with the operating system already, so a count
+    // taken afterwards never runs ahead of the file if the process is killed.
     bool flush();
 
     const std::wstring& path() const { return filePath; }
-    bool isOpen() const { return file != nullptr; }
+    bool isOpen() const { return fd >= 0; }
 
     // When above 0, an open extends a shorter file to this many bytes. Never set by the jobs.
     int64_t presetSize = 0;
 
 private:
-    FILE* file = nullptr;   // owned; null before an open, after a failed one and after close
+    int fd = -1;            // -1 before an open, after a failed one and after close
+    bool owned = false;     // opened here, so closed here
     std::wstring filePath;  // path given to the last open
 };
 
