@@ -5,6 +5,7 @@
 #include "component/Protocol.h"
 #include "component/TaskMgr.h"
 #include "log/Log.h"
+#include "support/DeferredWake.h"
 #include "support/Path.h"
 #include "support/Text.h"
 
@@ -48,7 +49,10 @@ void Downloader::spawnRun(std::function<void()> body)
 {
     ++runsStarted;
     boost::thread worker([body] {
-        body();
+        {
+            DeferredWake::Scope events;  // the run's events reach the page in bursts
+            body();
+        }
         --runsStarted;
     });
     worker.detach();

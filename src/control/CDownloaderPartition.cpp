@@ -4,6 +4,7 @@
 #include "component/TaskMgr.h"
 #include "control/DownloaderPartitionProxy.h"
 #include "log/Log.h"
+#include "support/DeferredWake.h"
 #include "support/JsonText.h"
 #include "support/Text.h"
 
@@ -129,8 +130,13 @@ void CDownloaderPartition::sendJson(Json::Value& event)
     }
     if (m_events.push(std::move(text)) != EventQueue::Pushed::needsDrain)
         return;
-    if (!m_apartment->post([self = ComPtr<CDownloaderPartition>(this)] { self->deliverQueued(); }))
-        m_events.close();  // the page's thread has ended: nobody will take them
+    auto wake = [self = ComPtr<CDownloaderPartition>(this)] {
+        if (!self->m_apartment->post([self] { self->deliverQueued(); }))
+            self->m_events.close();  // the page's thread has ended: nobody will take them
+    };
+    // A worker wakes the page once its burst of events is over (DeferredWake).
+    if (!DeferredWake::defer(wake))
+        wake();
 }
 
 void CDownloaderPartition::flushEvents()

@@ -1,6 +1,7 @@
 #include "control/EventQueue.h"
 
 #include "support/BlockedTime.h"
+#include "support/DeferredWake.h"
 
 EventQueue::Pushed EventQueue::push(std::string text)
 {
@@ -9,6 +10,10 @@ EventQueue::Pushed EventQueue::push(std::string text)
         return !waiting.empty() && (waiting.size() >= kMaxEvents || waitingBytes + text.size() > kMaxBytes);
     };
     if (full() && !closed) {
+        // The page's thread may not know yet that events wait for it.
+        guard.unlock();
+        DeferredWake::flush();
+        guard.lock();
         BlockedTime::Span blocked;
         roomFreed.wait(guard, [&] { return closed || !full(); });
     }

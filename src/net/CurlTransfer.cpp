@@ -1,5 +1,7 @@
 #include "net/CurlTransfer.h"
 
+#include "support/DeferredWake.h"
+
 #include <mutex>
 
 namespace {
@@ -47,6 +49,8 @@ CURLcode CurlTransfer::perform(const std::function<bool()>& stopped, const std::
             result = (message && message->msg == CURLMSG_DONE) ? message->data.result : CURLE_FAILED_INIT;
             break;
         }
+        // The events of this round go to the page before the thread waits for the network.
+        DeferredWake::flush();
         // Returns on socket activity, on curl's own timers, on wakeup() or after the idle limit.
         if (curl_multi_poll(multiHandle, nullptr, 0, kIdleWaitMs, nullptr) != CURLM_OK) {
             result = CURLE_FAILED_INIT;

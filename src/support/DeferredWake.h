@@ -1,0 +1,29 @@
+// DeferredWake: per thread, the hand-overs to the page's thread that may wait until this
+// thread is about to block or ends its run, so that the events of one burst of work (the
+// answer's headers, the blocks of one read, a file's end) reach the page with one wake-up of
+// its thread instead of one each.
+//
+// A job's worker holds a Scope for its run; inside it, defer() keeps a wake-up and flush()
+// runs the kept ones: the transfer flushes before it waits for the network, a sender before
+// it waits for room in a full queue, and the Scope when the run ends. Outside a Scope nothing
+// is kept: the caller wakes the page at once. Everything is thread_local.
+#pragma once
+
+#include <functional>
+
+namespace DeferredWake {
+
+class Scope {
+public:
+    Scope();
+    ~Scope();
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+};
+
+// Keeps `wake` for the next flush(); false outside a Scope (`wake` was not kept).
+bool defer(std::function<void()> wake);
+// Runs the wake-ups kept so far, oldest first.
+void flush();
+
+}  // namespace DeferredWake
