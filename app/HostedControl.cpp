@@ -7,9 +7,9 @@
 #include "platform/ScriptFunction.h"
 #include "support/Text.h"
 
-#include <chrono>
+#include <condition_variable>
 #include <cstdio>
-#include <thread>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -92,16 +92,25 @@ bool HostedControl::afterEvents(std::function<void()> call)
 
 void HostedControl::waitForQueueEnd()
 {
-    for (;;) {
-        bool busy = false;
-        page->invoke([&] {
-            if (queue)
-                queue->IsBusy(&busy);
-        });
-        if (!busy)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    struct Idle {
+        std::mutex lock;
+        std::condition_variable reached;
+        bool idle = false;  // guarded by lock
+    };
+    const auto state = std::make_shared<Idle>();
+    const auto tell = [state] {
+        std::lock_guard<std::mutex> lock(state->lock);
+        state->idle = true;
+        state->reached.notify_all();
+    };
+    const bool asked = page->invoke([&] {
+        if (!queue || FAILED(queue->AdviseIdle(tell)))
+            tell();
+    });
+    if (!asked)
+        return;  // the apartment has ended: nothing more will run
+    std::unique_lock<std::mutex> lock(state->lock);
+    state->reached.wait(lock, [&] { return state->idle; });
 }
 
 void HostedControl::stopQueue()

@@ -54,6 +54,7 @@ void Downloader::spawnRun(std::function<void()> body)
             body();
         }
         --runsStarted;
+        TaskMgr::instance().activityEnded();
     });
     worker.detach();
 }

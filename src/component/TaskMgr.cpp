@@ -16,13 +16,26 @@ TaskMgr& TaskMgr::instance()
     return *manager;
 }
 
-void TaskMgr::setSender(Sender sender, Flush flush)
+void TaskMgr::setSender(Sender sender, Flush flush, Ended ended)
 {
     auto replacement = std::make_shared<const Sender>(std::move(sender));
     auto flusher = std::make_shared<const Flush>(std::move(flush));
+    auto listener = std::make_shared<const Ended>(std::move(ended));
     std::lock_guard<std::mutex> lock(m_senderLock);
     m_sender.swap(replacement);
     m_flush.swap(flusher);
+    m_ended.swap(listener);
+}
+
+void TaskMgr::activityEnded()
+{
+    std::shared_ptr<const Ended> listener;
+    {
+        std::lock_guard<std::mutex> lock(m_senderLock);
+        listener = m_ended;
+    }
+    if (listener && *listener)
+        (*listener)();
 }
 
 void TaskMgr::sendEvent(Json::Value& event)
@@ -141,6 +154,7 @@ void TaskMgr::queueThreadMain()
         runQueue();
     while (finishRun());
     --m_queueThreads;  // after "queue_end" is on its way: until then the queue is busy
+    activityEnded();
 }
 
 bool TaskMgr::finishRun()

@@ -50,11 +50,14 @@ public:
     using Sender = boost::function<void(Json::Value&)>;
     // Returns once every event sent so far has reached the page.
     using Flush = boost::function<void()>;
+    // Told, on the thread concerned, whenever a queue thread or a job's run has ended.
+    using Ended = boost::function<void()>;
 
     static TaskMgr& instance();
 
-    // `flush` may be empty for a sender that returns only once the page has handled the event.
-    void setSender(Sender sender, Flush flush = Flush());
+    // `flush` may be empty for a sender that returns only once the page has handled the event;
+    // `ended` may be empty.
+    void setSender(Sender sender, Flush flush = Flush(), Ended ended = Ended());
     // Hands the event to the installed sender, which may return before the page has it (the
     // events of one thread still reach it in order). Throws boost::bad_function_call when no
     // control has installed a sender.
@@ -80,6 +83,8 @@ public:
     // events still to send (a stopped job reports its end after the queue may have ended).
     // Any thread.
     bool isBusy() const;
+    // A queue thread or a job's run has ended: tells the installed listener. Any thread.
+    void activityEnded();
 
 private:
     TaskMgr() = default;
@@ -121,4 +126,5 @@ private:
     std::mutex m_senderLock;
     std::shared_ptr<const Sender> m_sender;  // guarded by m_senderLock
     std::shared_ptr<const Flush> m_flush;    // guarded by m_senderLock
+    std::shared_ptr<const Ended> m_ended;    // guarded by m_senderLock
 };

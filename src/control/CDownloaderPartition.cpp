@@ -49,7 +49,7 @@ HRESULT CDownloaderPartition::construct()
     // One reference, shared by the two: the control counts one holder of it.
     const auto self = std::make_shared<const ComPtr<CDownloaderPartition>>(this);
     TaskMgr::instance().setSender([self](Json::Value& event) { (*self)->sendJson(event); },
-                                  [self] { (*self)->flushEvents(); });
+                                  [self] { (*self)->flushEvents(); }, [self] { (*self)->tellIfIdle(); });
     return S_OK;
 }
 
@@ -153,6 +153,25 @@ void CDownloaderPartition::deliverQueued()
     std::string text;
     while (m_events.pop(text))
         deliver(text);
+    tellIfIdle();
+}
+
+bool CDownloaderPartition::busyNow() const
+{
+    return TaskMgr::instance().isBusy() || m_events.busy();
+}
+
+void CDownloaderPartition::tellIfIdle()
+{
+    std::vector<std::function<void()>> due;
+    {
+        std::lock_guard<std::mutex> lock(m_idleLock);
+        if (m_idleWaiters.empty() || busyNow())
+            return;
+        due.swap(m_idleWaiters);
+    }
+    for (auto& idle : due)
+        idle();
 }
 
 void CDownloaderPartition::deliver(const std::string& text)

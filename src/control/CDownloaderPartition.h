@@ -28,7 +28,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 class CDownloaderPartition
     : public ComObject<IDownloaderPartition, IObjectSafety, IObjectWithSite, IOleObject, IDownloadQueue> {
@@ -59,6 +61,7 @@ public:
     HRESULT Close() override;
 
     HRESULT IsBusy(bool* busy) override;
+    HRESULT AdviseIdle(std::function<void()> idle) override;
     HRESULT StopQueue() override;
 
     // Sends one event object to the page; any thread. On the page's thread it returns once the
@@ -91,6 +94,10 @@ private:
     void deliverQueued();
     // Page's thread: hands one event text (UTF-8) to the page's callback.
     void deliver(const std::string& text);
+    // A queue runs, a job still sends, or events are on their way to the page. Any thread.
+    bool busyNow() const;
+    // Runs the idle waiters once nothing is busy; any thread, after any end of work.
+    void tellIfIdle();
 
     ThreadChecker m_pageThread;            // the thread that made the control
     ComPtr<ScriptFunction> m_recvMessage;  // page's thread only
@@ -98,6 +105,8 @@ private:
     std::atomic<InterfaceTable::Cookie> m_gitCookie{0};
     std::map<std::string, CommandHandler> m_commands;  // filled at construction, then read-only
     EventQueue m_events;                               // events of other threads on their way to the page
+    std::mutex m_idleLock;
+    std::vector<std::function<void()>> m_idleWaiters;  // guarded by m_idleLock
     std::shared_ptr<Apartment> m_apartment;            // written once by construct()
     ComPtr<IUnknown> m_site;                           // page's thread only
     ComPtr<IPageRules> m_pageRules;                    // page's thread only: the site's rules for pages, if any

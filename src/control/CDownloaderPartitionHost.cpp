@@ -77,6 +77,7 @@ HRESULT CDownloaderPartition::Close()
     m_site = ComPtr<IUnknown>();
     m_pageRules = ComPtr<IPageRules>();
     m_events.close();
+    tellIfIdle();
     if (const InterfaceTable::Cookie cookie = m_gitCookie.exchange(0))
         InterfaceTable::instance().revoke(cookie);
     return S_OK;
@@ -87,7 +88,25 @@ HRESULT CDownloaderPartition::IsBusy(bool* busy)
     if (!busy)
         return E_POINTER;
     // Idle only once every event has reached the page: a host may end then.
-    *busy = TaskMgr::instance().isBusy() || m_events.busy();
+    *busy = busyNow();
+    return S_OK;
+}
+
+HRESULT CDownloaderPartition::AdviseIdle(std::function<void()> idle)
+{
+    m_pageThread.check("CDownloaderPartition::AdviseIdle");
+    if (!idle)
+        return E_POINTER;
+    {
+        // Checked under the lock that the ends of work take before they look for waiters, so
+        // an end between the check and the registration still finds this one.
+        std::lock_guard<std::mutex> lock(m_idleLock);
+        if (busyNow()) {
+            m_idleWaiters.push_back(std::move(idle));
+            return S_OK;
+        }
+    }
+    idle();
     return S_OK;
 }
 

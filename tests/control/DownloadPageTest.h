@@ -60,8 +60,7 @@ protected:
     {
         page.post(R"({"name":"start_queue"})");
         ASSERT_TRUE(page.waitFor("queue_end", 1, seconds));
-        while (page.busy())
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(page.waitIdle());
     }
 
     std::vector<Json::Value> of(int id)

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <string>
@@ -47,12 +48,14 @@ public:
     // Returns once every event sent so far has been delivered here.
     void flush() { control->flushEvents(); }
 
-    // True while a queue runs, a job still sends, or events are still on their way here.
-    bool busy()
+    // Waits until no queue runs, no job still sends and every event has been delivered here, as
+    // the control tells it; false on a time-out.
+    bool waitIdle(int seconds = 60)
     {
-        bool running = false;
-        apartment->invoke([&] { control->IsBusy(&running); });
-        return running;
+        auto idle = std::make_shared<std::promise<void>>();
+        auto told = idle->get_future();
+        apartment->invoke([&] { EXPECT_EQ(control->AdviseIdle([idle] { idle->set_value(); }), S_OK); });
+        return told.wait_for(std::chrono::seconds(seconds)) == std::future_status::ready;
     }
 
     // Waits until `count` events named `name` have arrived; false on a time-out.

@@ -55,8 +55,7 @@ protected:
     void waitQueueEnd()
     {
         ASSERT_TRUE(page.waitFor("queue_end"));
-        while (page.busy())
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(page.waitIdle());
     }
 
     std::string path(const std::string& name) const { return (dir.path() / name).string(); }
