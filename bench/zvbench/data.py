@@ -10,10 +10,20 @@ from pathlib import Path
 
 MiB, GiB = 1 << 20, 1 << 30
 FOLDER_FILES, FOLDER_FILE_SIZE = 1000, 16 * 1024
+TASK_FILES, TASK_FILE_SIZE = 2000, 64 * 1024
+SMALL_FILES, SMALL_FILE_SIZE = 10000, 4 * 1024
 
 
 def folder_name(index):
     return f"docs/f{index:04d}.bin"
+
+
+def task_name(index):
+    return f"tasks/t{index:04d}.bin"
+
+
+def small_name(index):
+    return f"small/s{index:05d}.bin"
 
 
 def wanted(with_huge):
@@ -21,6 +31,8 @@ def wanted(with_huge):
     files = {"big.bin": GiB}
     files.update({f"part{i}.bin": 200 * MiB for i in range(1, 6)})
     files.update({folder_name(i): FOLDER_FILE_SIZE for i in range(FOLDER_FILES)})
+    files.update({task_name(i): TASK_FILE_SIZE for i in range(TASK_FILES)})
+    files.update({small_name(i): SMALL_FILE_SIZE for i in range(SMALL_FILES)})
     if with_huge:
         files["huge.bin"] = 4 * GiB
     return files

@@ -9,13 +9,18 @@ import subprocess
 
 from .data import MiB
 from .measure import Sample
+from .scenarios import DISK_ALONE, NETWORK_ALONE
+
+LIMIT = "limit: the larger of network and disk alone"
 
 RATIOS = ("wall", "cpu", "rss")
 FIGURES = ("requests", "connections", "MiB sent", "events", "down_process", "down_process per GiB")
 
 
 def rows(results):
-    """(scenario, tool, median Sample or None, ratios of the first tool to this one or None)."""
+    """(scenario, tool, median Sample or None, ratios of the first tool to this one or None);
+    where a scenario measured the network alone and the disk alone, a last row compares the
+    first tool's wall time with the larger of the two (its other ratios are None)."""
     for result in results:
         medians = {name: Sample.median(s) if s else None for name, s in result.samples.items()}
         first = medians[result.scenario.tools[0].name]
@@ -24,6 +29,10 @@ def rows(results):
             if first and median and name != result.scenario.tools[0].name:
                 ratios = [getattr(first, f) / getattr(median, f) for f in RATIOS]
             yield result, name, median, ratios
+        network, disk = medians.get(NETWORK_ALONE), medians.get(DISK_ALONE)
+        if first and network and disk:
+            limit = network if network.wall >= disk.wall else disk
+            yield result, LIMIT, Sample(limit.wall, limit.cpu, limit.rss), [first.wall / limit.wall, None, None]
 
 
 def table(results):
@@ -32,7 +41,7 @@ def table(results):
     for result, name, median, ratios in rows(results):
         cells = [f"{result.scenario.key}. {result.scenario.title}", name]
         cells += [f"{median.wall:.2f}", f"{median.cpu:.2f}", f"{median.rss / MiB:.1f}"] if median else ["failed"] * 3
-        cells += [f"{r:.2f}" for r in ratios] if ratios else [""] * 3
+        cells += [f"{r:.2f}" if r is not None else "" for r in ratios] if ratios else [""] * 3
         body.append(cells)
     return head, body
 
@@ -101,28 +110,37 @@ What each run asked of nginx and, for Zelvorn, told its page (medians):
 
 
 def plot(results, path):
+    """One panel per scenario: the ratios of the first tool to each other one."""
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
     from matplotlib.ticker import FuncFormatter, LogLocator, NullFormatter
 
-    labels, bars = [], []
+    panels = {}  # scenario title -> [(tool, ratios)]
     for result, name, _, ratios in rows(results):
         if ratios:
-            labels.append(f"{result.scenario.key}. {result.scenario.tools[0].name} ÷ {name}")
-            bars.append(ratios)
-    fig, ax = plt.subplots(figsize=(max(8, len(labels) * 0.9), 5))
+            panels.setdefault(f"{result.scenario.key}. {result.scenario.title}", []).append((name, ratios))
+    if not panels:
+        return
+    columns = min(2, len(panels))
+    rows_needed = (len(panels) + columns - 1) // columns
+    fig, axes = plt.subplots(rows_needed, columns, figsize=(7 * columns, 3.6 * rows_needed), squeeze=False)
     width = 0.27
-    for i, (figure, colour) in enumerate(zip(("wall", "CPU", "peak RSS"), ("tab:blue", "tab:orange", "tab:green"))):
-        ax.bar([x + (i - 1) * width for x in range(len(labels))], [b[i] for b in bars], width, label=figure, color=colour)
-    ax.axhline(1, color="black", linewidth=0.8)
-    ax.set_yscale("log")
-    ax.yaxis.set_major_locator(LogLocator(subs=(1, 2, 5)))
-    ax.yaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:g}"))
-    ax.yaxis.set_minor_formatter(NullFormatter())
-    ax.set_xticks(range(len(labels)), labels, rotation=30, ha="right", fontsize=8)
-    ax.set_ylabel("ratio of the medians (log scale)")
-    ax.set_title("zelvorn stdio against its peers, whole jobs (below 1: Zelvorn took less)")
-    ax.legend()
+    for ax, (title, bars) in zip(axes.flat, panels.items()):
+        for i, (figure, colour) in enumerate(zip(("wall", "CPU", "peak RSS"), ("tab:blue", "tab:orange", "tab:green"))):
+            xs = [x + (i - 1) * width for x, (_, ratios) in enumerate(bars) if ratios[i] is not None]
+            ys = [ratios[i] for _, ratios in bars if ratios[i] is not None]
+            ax.bar(xs, ys, width, label=figure, color=colour)
+        ax.axhline(1, color="black", linewidth=0.8)
+        ax.set_yscale("log")
+        ax.yaxis.set_major_locator(LogLocator(subs=(1, 2, 5)))
+        ax.yaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:g}"))
+        ax.yaxis.set_minor_formatter(NullFormatter())
+        ax.set_xticks(range(len(bars)), [f"÷ {name}" for name, _ in bars], rotation=20, ha="right", fontsize=7)
+        ax.set_title(title, fontsize=9)
+    for ax in list(axes.flat)[len(panels):]:
+        ax.axis("off")
+    axes.flat[0].legend(fontsize=7)
+    fig.suptitle("zelvorn stdio ÷ each peer, whole jobs (below 1: Zelvorn took less)", fontsize=10)
     fig.tight_layout()
     fig.savefig(path, dpi=110)

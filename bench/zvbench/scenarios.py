@@ -7,7 +7,7 @@ from pathlib import Path
 from typing import Callable
 
 from . import zelvorn
-from .data import FOLDER_FILES, GiB, folder_name
+from .data import FOLDER_FILES, SMALL_FILES, TASK_FILES, GiB, folder_name, small_name, task_name
 from .measure import Failure, Process
 
 
@@ -33,6 +33,12 @@ class Scenario:
     # deleted inodes, and the next run would pay for the last one's deletions: a scenario that
     # makes many files moves each run's outputs aside and deletes them when it ends.
     many_files: bool = False
+
+
+# The machine's own limits for one file, measured beside Zelvorn: the network alone (the body read
+# and dropped) and the disk alone (the same bytes copied into the output folder). A transfer that
+# reads and writes on different threads can approach the larger of the two.
+NETWORK_ALONE, DISK_ALONE = "curl -o /dev/null (network alone)", "dd (disk alone)"
 
 
 def write_list(path: Path, urls):
@@ -62,6 +68,9 @@ def one_file(key, server, manifest, https):
         Tool("wget -O", lambda out, _: [Process(["wget", "-q", *flags["wget"], "-O", out / "big.bin", url])], sha),
         Tool("aria2c -x1", lambda out, _: [Process(["aria2c", "-q", "-x1", *flags["aria2c"], "-d", out, "-o", "big.bin",
                                                     url])], sha),
+        Tool(NETWORK_ALONE, lambda out, _: [Process(["curl", "-sS", *flags["curl"], "-o", "/dev/null", url])], {}),
+        Tool(DISK_ALONE, lambda out, _: [Process(["dd", "status=none", "bs=1M", f"if={server.root / 'big.bin'}",
+                                                  f"of={out / 'big.bin'}"])], sha),
     ], ["big.bin"])
 
 
@@ -95,6 +104,35 @@ def folder(key, server, manifest):
         Tool("wget -i", into_docs(lambda docs, urls_txt: [Process(["wget", "-q", "-P", docs, "-i", urls_txt])]), sha),
         Tool("curl --remote-name-all", into_docs(lambda docs, _: [Process(["curl", "-sS", "--remote-name-all",
                                                                            "--output-dir", docs, *urls])]), sha),
+    ], paths, many_files=True)
+
+
+def many_tasks(key, server, manifest):
+    paths = [task_name(i) for i in range(TASK_FILES)]  # "tasks/t0000.bin", ...
+    urls = [server.url("/" + p) for p in paths]
+    sha = {p.split("/", 1)[1]: manifest[p] for p in paths}  # every tool writes the names into the output folder
+    size = sum(os.path.getsize(server.root / p) for p in paths)
+    return Scenario(key, f"{TASK_FILES:,} file tasks of 64 KiB, 5 at once", [
+        zelvorn_files(sha, size, 5, lambda out: [zelvorn.add_file(i + 1, u) for i, u in enumerate(urls)]),
+        Tool("curl --parallel-max 5", lambda out, _: [Process(["curl", "-sS", "--parallel", "--parallel-max", "5",
+                                                               "--remote-name-all", "--output-dir", out, *urls])], sha),
+        Tool("aria2c -j5 -i", lambda out, run_dir: [Process(["aria2c", "-q", "-j5", "-x1", "-d", out,
+                                                             "-i", write_list(run_dir / "urls.txt", urls)])], sha),
+    ], paths, many_files=True)
+
+
+def small_folder(key, server, manifest):
+    paths = [small_name(i) for i in range(SMALL_FILES)]  # "small/s00000.bin", ...
+    urls, sha = [server.url("/" + p) for p in paths], {p: manifest[p] for p in paths}
+    files = [(p.split("/", 1)[1], u, os.path.getsize(server.root / p)) for p, u in zip(paths, urls)]
+
+    def into_small(out, _):
+        (out / "small").mkdir()
+        return [Process(["curl", "-sS", "--remote-name-all", "--output-dir", out / "small", *urls])]
+
+    return Scenario(key, f"folder of {SMALL_FILES:,} files of 4 KiB", [
+        zelvorn_files(sha, sum(f[2] for f in files), 1, lambda out: [zelvorn.add_folder(1, "small", files)]),
+        Tool("curl --remote-name-all", into_small, sha),
     ], paths, many_files=True)
 
 
@@ -144,4 +182,5 @@ def all_scenarios(server, manifest, with_huge):
                  five_files("3", server, manifest), folder("4", server, manifest), resume("5", server, manifest)]
     if with_huge:
         scenarios.append(memory("6", server, manifest))
+    scenarios += [many_tasks("7", server, manifest), small_folder("8", server, manifest)]
     return scenarios

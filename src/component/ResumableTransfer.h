@@ -26,6 +26,7 @@
 #include "component/LocalFile.h"
 #include "component/Protocol.h"
 #include "net/HttpDowner.h"
+#include "support/BlockWriter.h"
 #include "support/ConfinedFolder.h"
 #include "support/FileWriter.h"
 #include "support/ThreadChecker.h"
@@ -134,6 +135,10 @@ private:
     // The written file is still at pathLoc and holds lenSvr bytes: complete, else failed.
     Result completeWritten();
     Result ended(Outcome outcome, unsigned code = 0);
+    // Counts in lenLoc what the block writer has written since the last count.
+    void countWritten();
+    // Waits for the block writer's last block and counts it; fails the run when a write failed.
+    void settleWriter();
 
     ThreadChecker worker;  // the thread that made the transfer runs it and gets every hook
     DownItem& file;
@@ -144,6 +149,9 @@ private:
     HttpDowner request;
     LocalFile local;
     Dravik::IO::FileWriter writer;
+    // For a large body: writes on a thread of its own while the next block is read.
+    std::unique_ptr<Dravik::IO::BlockWriter> blockWriter;
+    int64_t counted = 0;  // bytes of blockWriter counted in lenLoc
 
     int64_t requestedFrom = 0;  // lenLoc when the request was sent
     int64_t contentLength = 0;

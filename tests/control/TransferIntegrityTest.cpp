@@ -97,6 +97,16 @@ TEST_F(TransferIntegrityTest, AFullDiskIsAnErrorAndLenLocNeverPassesTheDisk)
     server.on("/big", FixtureResponse::file(TempFolder::pattern(1024 * 1024)));
     server.on("/half", FixtureResponse::file(TempFolder::pattern(200 * 1024)));
 
+    // A body large enough to be written behind the reading, on a thread of its own.
+    server.on("/huge", FixtureResponse::file(TempFolder::pattern(24 * 1024 * 1024)));
+    page.post(addFile(3, server.url("/huge")));
+    runQueue();
+    EXPECT_EQ(last(3, "down_error")["code"].asUInt(), 2u) << shape(3);
+    const std::string huge = last(3, "down_recv_name")["pathLoc"].asString();
+    EXPECT_LE(last(3, "down_process")["lenLoc"].asInt64(), int64_t(fs::file_size(huge)));
+    fs::remove(huge);
+    page.clear();
+
     page.post(addFile(1, server.url("/big")));
     Json::Value folder;
     folder["name"] = "add_folder";
