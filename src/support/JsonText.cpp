@@ -4,7 +4,9 @@
 #include <json/writer.h>
 
 #include <memory>
+#include <mutex>
 #include <sstream>
+#include <vector>
 
 bool parseJson(const std::string& text, Json::Value& value)
 {
@@ -33,12 +35,25 @@ std::string writeCompactJson(const Json::Value& value)
         (*settings)["emitUTF8"] = true;        // non-ASCII text as its characters, not \u escapes
         return settings;
     }();
-    // One writer and one stream per thread: making them reads the settings, which costs more
-    // than writing a small event.
-    thread_local const std::unique_ptr<Json::StreamWriter> writer(builder->newStreamWriter());
-    thread_local std::ostringstream text;
-    text.str(std::string());
+    // Writers are kept for reuse: making one reads the settings, which costs more than writing
+    // a small event. Kept in a shared pool rather than per thread, so that no thread leaves
+    // one behind in its thread-local storage when it ends.
+    static std::mutex poolLock;
+    static auto* const pool = new std::vector<std::unique_ptr<Json::StreamWriter>>();  // guarded by poolLock
+    std::unique_ptr<Json::StreamWriter> writer;
+    {
+        std::lock_guard<std::mutex> lock(poolLock);
+        if (!pool->empty()) {
+            writer = std::move(pool->back());
+            pool->pop_back();
+        }
+    }
+    if (!writer)
+        writer.reset(builder->newStreamWriter());
+    std::ostringstream text;
     writer->write(value, &text);
     text << '\n';
+    std::lock_guard<std::mutex> lock(poolLock);
+    pool->push_back(std::move(writer));
     return text.str();
 }
