@@ -87,9 +87,9 @@ bool ConfinedFolder::open(const std::wstring& path)
     dir = -1;
     givenPath = pathJoin(path, L"");
     const std::string native = givenPath.empty() ? "." : fileSystemPath(givenPath);
-    if (!givenPath.empty())
-        createDirectories(givenPath);
     dir = ::open(native.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0 && errno == ENOENT && createDirectories(givenPath))
+        dir = ::open(native.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0)
         return false;
     char real[PATH_MAX];

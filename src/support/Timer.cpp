@@ -2,21 +2,97 @@
 
 #include <boost/thread/thread.hpp>
 
+#include <vector>
+
 namespace Dravik {
 namespace Threading {
 
-// State shared by the Timer and its run threads; lives as long as any of them.
+// State shared by the Timer and the ticking thread; lives as long as either needs it.
 struct Timer::Shared {
     explicit Shared(std::chrono::milliseconds every) : period(every) {}
 
     boost::signals2::signal<void()> tick;
-    // Held while a tick is delivered; the destructor takes it to wait for that tick to end.
+    // Held while a tick is delivered; stop() takes it to wait for that tick to end.
     std::recursive_mutex delivering;
-    // Wakes a sleeping run early when its flag is set.
-    std::mutex sleepMutex;
-    std::condition_variable wake;
     const std::chrono::milliseconds period;
 };
+
+namespace {
+
+// The one thread that ticks every running timer of the process: a timer per download would
+// otherwise cost a thread per run, more than a small file's whole transfer. Made on first use
+// and never destroyed (detached workers may start timers while the process exits).
+class Ticker {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    static Ticker& instance()
+    {
+        static Ticker* const ticker = new Ticker();
+        return *ticker;
+    }
+
+    // A run of `state` until `flag` is set: its first tick is due at once.
+    void add(std::shared_ptr<Timer::Shared> state, Timer::StopFlag flag)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        runs.push_back({std::move(state), std::move(flag), Clock::now()});
+        changed.notify_all();
+    }
+
+private:
+    struct Run {
+        std::shared_ptr<Timer::Shared> state;
+        Timer::StopFlag flag;
+        Clock::time_point due;
+    };
+
+    Ticker()
+    {
+        boost::thread thread([this] { loop(); });
+        thread.detach();
+    }
+
+    void loop()
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        for (;;) {
+            std::vector<Run> due;
+            auto next = Clock::time_point::max();
+            const auto now = Clock::now();
+            for (auto run = runs.begin(); run != runs.end();) {
+                if (run->flag->load()) {
+                    run = runs.erase(run);
+                    continue;
+                }
+                if (run->due <= now) {
+                    due.push_back(*run);
+                    run->due = now + run->state->period;
+                }
+                next = std::min(next, run->due);
+                ++run;
+            }
+            guard.unlock();
+            for (const Run& run : due) {
+                std::lock_guard<std::recursive_mutex> gate(run.state->delivering);
+                if (!run.flag->load())
+                    run.state->tick();
+            }
+            due.clear();  // a timer's state may go here, outside the lock
+            guard.lock();
+            if (next == Clock::time_point::max())
+                changed.wait(guard);
+            else
+                changed.wait_until(guard, next);
+        }
+    }
+
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<Run> runs;  // guarded by lock
+};
+
+}  // namespace
 
 Timer::Timer(std::chrono::milliseconds period) : shared(std::make_shared<Shared>(period)), tick(shared->tick) {}
 
@@ -29,8 +105,7 @@ Timer::~Timer()
 void Timer::start()
 {
     stopFlag = std::make_shared<boost::atomic<bool>>(false);
-    boost::thread thread(&Timer::timerProc, shared, stopFlag);
-    thread.detach();
+    Ticker::instance().add(shared, stopFlag);
 }
 
 void Timer::stop()
@@ -38,29 +113,9 @@ void Timer::stop()
     if (!stopFlag)
         return;
     stopFlag->exchange(true);
-    {
-        std::lock_guard<std::mutex> lock(shared->sleepMutex);
-        shared->wake.notify_all();
-    }
     // A tick under way finishes before stop() returns (inside a tick the gate is ours already),
     // so the owner may change what its slots read as soon as the timer is stopped.
     std::lock_guard<std::recursive_mutex> gate(shared->delivering);
-}
-
-void Timer::timerProc(std::shared_ptr<Shared> state, StopFlag flag)
-{
-    for (;;) {
-        {
-            std::lock_guard<std::recursive_mutex> gate(state->delivering);
-            if (flag->load())
-                break;
-            state->tick();
-        }
-        if (flag->load())
-            break;
-        std::unique_lock<std::mutex> lock(state->sleepMutex);
-        state->wake.wait_for(lock, state->period, [&] { return flag->load(); });
-    }
 }
 
 }  // namespace Threading

@@ -1,9 +1,10 @@
 // Dravik::Threading::Timer: fires `tick` at once after start() and then about every period
-// (1000 ms unless the owner chooses another), on a detached thread of its own, until stop().
+// (1000 ms unless the owner chooses another), on the process's timer thread, until stop().
 //
 // Owned by a download job for the job's lifetime; start() and stop() are called by the job's
-// worker thread. `tick` slots run on the timer thread. Each run has its own stop flag, so a
-// stop() ends only the current run and a later start() begins a fresh one.
+// worker thread. `tick` slots run on the timer thread, which ticks every running timer of the
+// process in turn: a slot must return quickly. Each run has its own stop flag, so a stop()
+// ends only the current run and a later start() begins a fresh one.
 //
 // The thread never touches the Timer itself: it shares the tick signal and a gate with it.
 // Destroying a running Timer stops the run the same way; afterwards no slot is called again.
@@ -22,8 +23,6 @@ namespace Dravik {
 namespace Threading {
 
 class Timer {
-    struct Shared;
-
 public:
     using StopFlag = std::shared_ptr<boost::atomic<bool>>;
 
@@ -32,14 +31,15 @@ public:
     Timer(const Timer&) = delete;
     Timer& operator=(const Timer&) = delete;
 
-    // Starts a new run on a new detached thread. Call stop() first if a run is going on.
+    // Starts a new run: the timer thread ticks at once. Call stop() first if a run is going on.
     void start();
     // Ends the current run: its thread fires no further tick and ends within moments. A tick
     // that is being delivered has returned when stop() returns (unless stop() runs inside it).
     void stop();
 
+    struct Shared;  // what the timer thread shares with the Timer
+
 private:
-    static void timerProc(std::shared_ptr<Shared> state, StopFlag flag);
     std::shared_ptr<Shared> shared;
 
 public:
