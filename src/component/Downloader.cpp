@@ -25,7 +25,9 @@ std::atomic<int> runsStarted{0};  // runs whose worker thread has not finished
 
 }  // namespace
 
-Downloader::Downloader() : stopFlag(std::make_shared<boost::atomic<bool>>(false)), progressText(item, speed)
+Downloader::Downloader()
+    : stopFlag(std::make_shared<boost::atomic<bool>>(false)), progressText(item, speed),
+      connections(std::make_shared<ConnectionCache>())
 {
     timer.tick.connect([this] { onTick(); });
 }
@@ -113,6 +115,7 @@ void Downloader::runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownIte
     Dravik::IO::ConfinedFolder downloads;
     downloads.open(Config::instance().folder());
     ResumableTransfer transfer(*task, job->stopFlag, downloads);
+    transfer.http().connections = job->connections;
     transfer.hooks.progress = [self](unsigned long count) { self->onProgress(count); };
     transfer.hooks.length = [self](int64_t total, bool changed) {
         if (changed)

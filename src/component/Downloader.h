@@ -27,6 +27,7 @@
 #include "component/ProgressText.h"
 #include "component/ResumableTransfer.h"
 #include "component/SpeedCalculater.h"
+#include "net/ConnectionCache.h"
 #include "support/EventPool.h"
 #include "support/ThreadChecker.h"
 #include "support/Timer.h"
@@ -99,6 +100,10 @@ protected:
     std::atomic<int64_t> lastPartMark{0};
     // The worker thread of the current run: it binds this first, and the transfer hooks check it.
     ThreadChecker runThread;
+    // Open connections kept between the requests of this job: the job serves task after task
+    // (a folder's files, a queue's file tasks), mostly from one server, and a connection per
+    // request would cost more than a small file. Made by the constructor, then only read.
+    const std::shared_ptr<ConnectionCache> connections;
 
 private:
     static void runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownItem> task);

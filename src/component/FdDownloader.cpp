@@ -3,14 +3,13 @@
 #include "component/Config.h"
 #include "component/Protocol.h"
 #include "log/Log.h"
-#include "net/ConnectionCache.h"
 #include "support/Text.h"
 
 #include <algorithm>
 
 namespace M = Protocol::Member;
 
-FdDownloader::FdDownloader() : connections(std::make_shared<ConnectionCache>())
+FdDownloader::FdDownloader()
 {
     kind = DownItem::kFolderKind;
 }

@@ -9,14 +9,10 @@
 // Owned and driven by the task queue exactly as the file job it derives from; reused for later
 // folder tasks. The folder's `lenLoc`, `errors`, `success` and each file's `lenLoc` are written
 // by the worker thread only (the lengths are atomics, as the timer thread reads them).
-// The requests of the job share one connection cache, so a folder of many small files on one
-// server pays for one connection, not one per file.
 #pragma once
 
 #include "component/Downloader.h"
 #include "component/FdDownItem.h"
-
-class ConnectionCache;
 
 class FdDownloader : public Downloader {
 public:
@@ -43,6 +39,4 @@ private:
     // Per-file event members: {"id": index} plus `more`.
     static Json::Value fileMembers(const DownItem& file, Json::Value more = Json::Value(Json::objectValue));
     void sendFileComplete(const FdDownItem& folder, const DownItem& file);
-
-    std::shared_ptr<ConnectionCache> connections;  // made by the constructor, then only read
 };

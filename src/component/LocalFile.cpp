@@ -44,7 +44,7 @@ LocalFile::Status LocalFile::create(const Dravik::IO::ConfinedFolder& in, const 
     int made = -1;
     int error = 0;
     const std::wstring free =
-        FreeName::claim(in.resolved() + L'/' + fromUtf8(directory), name, [&](const std::wstring& candidate) {
+        FreeName::claim(in.given() + L'/' + fromUtf8(directory), name, [&](const std::wstring& candidate) {
             made = in.openFile(prefix + toUtf8(candidate), O_RDWR | O_CREAT | O_EXCL);
             error = errno;
             if (made >= 0)

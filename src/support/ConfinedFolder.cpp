@@ -90,18 +90,22 @@ bool ConfinedFolder::open(const std::wstring& path)
     dir = ::open(native.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0 && errno == ENOENT && createDirectories(givenPath))
         dir = ::open(native.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0)
-        return false;
-    char real[PATH_MAX];
-    if (!::realpath(native.c_str(), real)) {
-        const int error = errno;
-        ::close(dir);
-        dir = -1;
-        errno = error;
-        return false;
+    resolvedPath.clear();
+    return dir >= 0;
+}
+
+const std::wstring& ConfinedFolder::resolved() const
+{
+    // Asked of the open directory itself, so it names the folder that was opened even if a
+    // link on its path changed since; found on first need, as most runs never need it.
+    if (resolvedPath.empty() && dir >= 0) {
+        char real[PATH_MAX];
+        const std::string link = "/proc/self/fd/" + std::to_string(dir);
+        const ssize_t length = ::readlink(link.c_str(), real, sizeof real - 1);
+        if (length > 0)
+            resolvedPath = fromUtf8(std::string(real, static_cast<size_t>(length)));
     }
-    resolvedPath = fromUtf8(real);
-    return true;
+    return resolvedPath;
 }
 
 bool ConfinedFolder::relativeOf(const std::wstring& path, std::string& relative) const
@@ -112,7 +116,7 @@ bool ConfinedFolder::relativeOf(const std::wstring& path, std::string& relative)
         givenPath.empty() && !canonical.empty() && canonical[0] != L'/' && canonical.compare(0, 2, L"..") != 0;
     if (relativeToHere)
         rest = canonical;
-    else if (!below(canonical, givenPath, rest) && !below(canonical, resolvedPath, rest))
+    else if (!below(canonical, givenPath, rest) && !below(canonical, resolved(), rest))
         return false;
     relative = toUtf8(rest);
     for (const std::string& name : namesOf(relative))

@@ -3,13 +3,13 @@
 // following a symbolic link and without leaving it, so a link planted in the folder (dangling or
 // not, standing for a file or for a directory) can never redirect a write elsewhere.
 //
-// The folder's own path is resolved once by open(), following the links the user may have put in
+// The folder's own path is opened once by open(), following the links the user may have put in
 // it (~/Downloads pointing at another disk is the user's choice). Relative paths handed to the
 // other members are "/"-separated names without "." or ".." parts, as a task's path relative to
 // the folder is.
 //
-// Made by a job for a run (or shared by the runs of one folder task) on its worker thread; the
-// members are const and reentrant, so the transfers of one run may share one folder.
+// Made by a job for a run (or shared by the transfers of one folder task's run) and used on the
+// thread that made it only: resolved() keeps what it finds.
 #pragma once
 
 #include <sys/stat.h>
@@ -34,8 +34,8 @@ public:
     bool isOpen() const { return dir >= 0; }
     // The folder as it was given, "/"-separated and with "." and ".." resolved.
     const std::wstring& given() const { return givenPath; }
-    // The folder with every link in its path resolved.
-    const std::wstring& resolved() const { return resolvedPath; }
+    // The folder with every link in its path resolved ("" when the folder is not open).
+    const std::wstring& resolved() const;
 
     // The path of `path` relative to this folder, when `path` lies below it as given or as
     // resolved; false when it lies elsewhere (or names the folder itself).
@@ -62,7 +62,7 @@ private:
 
     int dir = -1;
     std::wstring givenPath;
-    std::wstring resolvedPath;
+    mutable std::wstring resolvedPath;  // found by resolved() on first need
 };
 
 }  // namespace IO
