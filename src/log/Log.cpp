@@ -35,6 +35,7 @@ void Log::setUp(bool debug, const std::wstring& path, bool append)
     log.removeAllAppenders();
     log.addAppender(appender);
     log.setLogLevel(log4cplus::TRACE_LOG_LEVEL);
+    hasFile.store(true, std::memory_order_release);
     Dravik::Threading::CriticalSectionGuard guard(lock);
     log.forcedLog(log4cplus::WARN_LOG_LEVEL, "日志创建成功", sourceName(__FILE__), __LINE__);
 }
