@@ -5,7 +5,7 @@
 #include "component/Protocol.h"
 #include "component/TaskMgr.h"
 #include "log/Log.h"
-#include "support/DeferredWake.h"
+#include "platform/DeferredWake.h"
 #include "support/Path.h"
 #include "support/Text.h"
 

@@ -4,7 +4,7 @@
 #include "component/TaskMgr.h"
 #include "control/DownloaderPartitionProxy.h"
 #include "log/Log.h"
-#include "support/DeferredWake.h"
+#include "platform/DeferredWake.h"
 #include "support/JsonText.h"
 #include "support/Text.h"
 

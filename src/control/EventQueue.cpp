@@ -1,7 +1,7 @@
 #include "control/EventQueue.h"
 
-#include "support/BlockedTime.h"
-#include "support/DeferredWake.h"
+#include "platform/BlockedTime.h"
+#include "platform/DeferredWake.h"
 
 EventQueue::Pushed EventQueue::push(std::string text)
 {

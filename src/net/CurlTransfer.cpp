@@ -1,6 +1,6 @@
 #include "net/CurlTransfer.h"
 
-#include "support/DeferredWake.h"
+#include "platform/DeferredWake.h"
 
 #include <mutex>
 

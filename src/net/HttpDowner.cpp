@@ -3,7 +3,7 @@
 #include "log/Log.h"
 #include "net/ContentDisposition.h"
 #include "net/CurlTransfer.h"
-#include "support/BlockedTime.h"
+#include "platform/BlockedTime.h"
 #include "support/Path.h"
 #include "support/Text.h"
 

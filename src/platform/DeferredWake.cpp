@@ -1,4 +1,4 @@
-#include "support/DeferredWake.h"
+#include "platform/DeferredWake.h"
 
 #include <vector>
 

@@ -6,7 +6,8 @@
 // A job's worker holds a Scope for its run; inside it, defer() keeps a wake-up and flush()
 // runs the kept ones: the transfer flushes before it waits for the network, a sender before
 // it waits for room in a full queue, and the Scope when the run ends. Outside a Scope nothing
-// is kept: the caller wakes the page at once. Everything is thread_local.
+// is kept: the caller wakes the page at once. Everything is thread_local, and kept in the
+// platform layer for the reason BlockedTime.h gives.
 #pragma once
 
 #include <functional>

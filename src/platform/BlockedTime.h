@@ -3,7 +3,9 @@
 // time in which the transfer's own thread was held up by a slow page.
 //
 // Per thread (thread_local): a Span adds to the total of the thread that made it, and a
-// transfer reads the total of its own thread.
+// transfer reads the total of its own thread. Kept in the platform layer, which every process
+// loads at its start: thread-local storage of the module, loaded later, is allocated and freed
+// per thread by the loader, which ThreadSanitizer cannot follow.
 #pragma once
 
 #include <chrono>

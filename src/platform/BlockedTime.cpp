@@ -1,4 +1,4 @@
-#include "support/BlockedTime.h"
+#include "platform/BlockedTime.h"
 
 namespace BlockedTime {
 
