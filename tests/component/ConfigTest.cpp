@@ -5,16 +5,6 @@
 #include <atomic>
 #include <thread>
 
-TEST(Config, OneRecordWithTheDefaultsUntilWritten)
-{
-    Config& config = Config::instance();
-    EXPECT_EQ(&config, &Config::instance());
-    EXPECT_EQ(config.threadCount, 1);
-    EXPECT_EQ(config.filePart, 1048576);
-    EXPECT_EQ(config.cookie(), "");
-    EXPECT_EQ(config.folder(), L"");
-}
-
 TEST(ConfigConcurrency, ReadersSeeOnlyWholeTexts)
 {
     Config& config = Config::instance();

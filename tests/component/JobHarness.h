@@ -19,11 +19,24 @@ class JobHarness {
 public:
     JobHarness()
     {
-        TaskMgr::instance().setSender([this](Json::Value& event) {
-            std::lock_guard<std::mutex> lock(mutex);
-            events.push_back(event);
-            changed.notify_all();
-        });
+        TaskMgr::instance().setSender(
+            [this](Json::Value& event) {
+                std::lock_guard<std::mutex> lock(mutex);
+                events.push_back(event);
+                changed.notify_all();
+            },
+            TaskMgr::Flush(),
+            [this] {
+                std::lock_guard<std::mutex> lock(mutex);
+                changed.notify_all();
+            });
+    }
+
+    // Waits until every run's thread has sent its last event; false on a time-out.
+    bool waitRunsEnded(int seconds = 30)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(seconds), [] { return Downloader::runsInFlight() == 0; });
     }
 
     // Starts `task` on `job` with a permit of a fresh pool, as the queue does.

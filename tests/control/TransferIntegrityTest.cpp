@@ -208,12 +208,15 @@ TEST_F(TransferIntegrityTest, SilentServersEndTheTaskAndStopsArePromptInEveryPha
     Config::instance().stallSeconds = 60;
     FixtureServer unaccepting(FixtureServer::Mode::neverAccepts);
     page.clear();
+    const int silentBefore = silent.activeConnections();  // a silent server keeps every connection
     page.post(addFile(4, unaccepting.url("/x")));
     page.post(addFile(5, silent.url("/y")));
     page.post(addFile(6, server.url("/headers-only")));
     page.post(R"({"name":"start_queue"})");
     ASSERT_TRUE(page.waitFor("down_begin"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The silent server has the second task's connection; the first one's connect waits.
+    for (int i = 0; i < 5000 && silent.activeConnections() == silentBefore; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const auto asked = std::chrono::steady_clock::now();
     page.post(R"({"name":"stop_queue"})");
     ASSERT_TRUE(page.waitFor("down_stoped", 3, 5));

@@ -17,17 +17,6 @@ std::string jobBlock(int64_t from, int64_t to, const std::string& cookie)
 
 }  // namespace
 
-TEST(HttpHeader, FreshObjectHoldsTheFormUploadHeaders)
-{
-    const HttpHeader header;
-    EXPECT_EQ(header.boundary, "---------------------------7da1d41060a1a");
-    EXPECT_EQ(header.boundary.size(), 40u);
-    EXPECT_EQ(header.contentType, "multipart/form-data");
-    EXPECT_EQ(header.build(),
-              "Accept: */*\r\n"
-              "Content-Type: multipart/form-data; boundary=---------------------------7da1d41060a1a\r\n");
-}
-
 TEST(HttpHeader, JobBlocksForEveryCombination)
 {
     EXPECT_EQ(jobBlock(1024, 4095, "sid=1; u=2"), "Cookie: sid=1; u=2\r\nRange: bytes=1024-4095\r\n");

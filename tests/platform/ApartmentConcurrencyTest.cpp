@@ -92,19 +92,22 @@ TEST(ApartmentConcurrency, PumpUntilRunsQueuedCallsWhileWaiting)
 TEST(ApartmentConcurrency, StoppedApartmentFailsCallsAtOnce)
 {
     auto page = Apartment::create();
-    std::atomic<bool> release{false};
+    std::atomic<bool> release{false}, occupied{false};
     std::thread blocker([&] {
         page->invoke([&] {
+            occupied = true;
             while (!release)
                 std::this_thread::yield();
         });
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the blocker occupies the apartment
+    while (!occupied)
+        std::this_thread::yield();
     std::atomic<int> failed{0};
     std::thread queued([&] {
         if (!page->invoke([] {}))
             ++failed;
     });
+    // No condition tells that the call is queued and the stop under way: give both the time.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::thread stopper([&] { page->stop(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
