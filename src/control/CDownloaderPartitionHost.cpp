@@ -45,12 +45,11 @@ HRESULT CDownloaderPartition::SetSite(IUnknown* site)
         return S_OK;
     // A host that serves pages says so through its site: from then on the pages' commands may
     // write only below the roots it names.
-    void* rules = nullptr;
-    if (FAILED(site->QueryInterface(IID_IPageRules, &rules))) {
+    m_pageRules = m_site.as<IPageRules>();
+    if (!m_pageRules) {
         Config::instance().unconfine();
         return S_OK;
     }
-    m_pageRules = ComPtr<IPageRules>::adopt(static_cast<IPageRules*>(rules));
     std::vector<std::wstring> roots;
     std::wstring logFolder;
     m_pageRules->GetDownloadRoots(&roots);

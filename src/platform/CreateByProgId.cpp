@@ -73,19 +73,17 @@ HRESULT classFactoryOf(const std::wstring& modulePath, const GUID& clsid, ComPtr
 
 // A browser scripts only a control that declares itself safe for untrusted callers; then it
 // hands the control its site.
-HRESULT prepareForPage(IDispatch& control, IUnknown* site)
+HRESULT prepareForPage(const ComPtr<IDispatch>& control, IUnknown* site)
 {
-    void* raw = nullptr;
-    HRESULT hr = control.QueryInterface(IID_IObjectSafety, &raw);
+    const auto safety = control.as<IObjectSafety>();
+    if (!safety)
+        return E_NOINTERFACE;
+    const HRESULT hr = safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
+                                                         INTERFACESAFE_FOR_UNTRUSTED_CALLER);
     if (FAILED(hr))
         return hr;
-    auto safety = ComPtr<IObjectSafety>::adopt(static_cast<IObjectSafety*>(raw));
-    hr = safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
-                                           INTERFACESAFE_FOR_UNTRUSTED_CALLER);
-    if (FAILED(hr))
-        return hr;
-    if (SUCCEEDED(control.QueryInterface(IID_IObjectWithSite, &raw)))
-        ComPtr<IObjectWithSite>::adopt(static_cast<IObjectWithSite*>(raw))->SetSite(site);
+    if (const auto withSite = control.as<IObjectWithSite>())
+        withSite->SetSite(site);
     return S_OK;
 }
 
@@ -112,7 +110,7 @@ HRESULT createByProgId(const std::wstring& progId, IUnknown* site, IDispatch** o
     if (FAILED(hr))
         return hr;
     auto control = ComPtr<IDispatch>::adopt(static_cast<IDispatch*>(raw));
-    hr = prepareForPage(*control.get(), site);
+    hr = prepareForPage(control, site);
     if (FAILED(hr))
         return hr;
     *out = control.detach();

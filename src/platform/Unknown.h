@@ -46,6 +46,16 @@ public:
         result.ptr = p;
         return result;
     }
+    // The object's `Interface`, asked for with QueryInterface and its reference taken over;
+    // null when the object has none (or this pointer is null).
+    template <class Interface>
+    ComPtr<Interface> as() const
+    {
+        void* found = nullptr;
+        if (!ptr || FAILED(ptr->QueryInterface(Interface::uuid(), &found)))
+            return ComPtr<Interface>();
+        return ComPtr<Interface>::adopt(static_cast<Interface*>(found));
+    }
     T* get() const { return ptr; }
     T* operator->() const { return ptr; }
     explicit operator bool() const { return ptr != nullptr; }
