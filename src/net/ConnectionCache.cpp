@@ -27,3 +27,9 @@ void ConnectionCache::unlock(CURL*, curl_lock_data data, void* self)
 {
     static_cast<ConnectionCache*>(self)->locks[data].unlock();
 }
+
+CurlTransfer* ConnectionCache::handles()
+{
+    transfer.reset();
+    return &transfer;
+}

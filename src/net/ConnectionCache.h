@@ -1,11 +1,15 @@
-// ConnectionCache: a libcurl share handle that keeps open connections (and resolved names and
-// TLS sessions) between the requests of one owner, so that many small requests to one server
-// do not each pay for a new connection.
+// ConnectionCache: what one owner's requests keep between them, so that many small requests to
+// one server pay neither for a new connection nor for new curl handles each: a libcurl share
+// handle with the open connections (and resolved names and TLS sessions), and the easy and multi
+// handles themselves, reset for each request.
 //
 // Owned by a download job (shared pointer) for the job's lifetime; handed to each HttpDowner
-// the job makes. Requests may use it from different threads one after another; the lock
-// callbacks serialise curl's own access to it.
+// the job makes. Requests use it one after another, possibly from different threads, never at
+// once (a job runs one request at a time); the lock callbacks serialise curl's own access to the
+// share handle.
 #pragma once
+
+#include "net/CurlTransfer.h"
 
 #include <curl/curl.h>
 
@@ -20,11 +24,14 @@ public:
 
     // The share handle for CURLOPT_SHARE; null when curl could not make one.
     CURLSH* handle() const { return share; }
+    // The request handles to reuse, reset to curl's defaults; for one request at a time.
+    CurlTransfer* handles();
 
 private:
     static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self);
     static void unlock(CURL*, curl_lock_data data, void* self);
 
     CURLSH* share = nullptr;
+    CurlTransfer transfer;                  // used by one request at a time
     std::mutex locks[CURL_LOCK_DATA_LAST];  // one per kind of shared data, taken by curl
 };

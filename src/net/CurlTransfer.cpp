@@ -30,6 +30,12 @@ CurlTransfer::~CurlTransfer()
         curl_easy_cleanup(easyHandle);
 }
 
+void CurlTransfer::reset()
+{
+    if (easyHandle)
+        curl_easy_reset(easyHandle);
+}
+
 CURLcode CurlTransfer::perform(const std::function<bool()>& stopped, const std::function<void()>& roundDone)
 {
     if (curl_multi_add_handle(multiHandle, easyHandle) != CURLM_OK)

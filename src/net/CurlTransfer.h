@@ -1,9 +1,10 @@
 // CurlTransfer: the libcurl handles of one HTTP request and the loop that drives them.
 //
-// Owned by HttpDowner::request() as a local on the worker thread; lives for one request. The
-// worker thread configures easy(), calls perform() once and destroys the object, which releases
-// both handles. wakeup() is the one operation other threads may call, and only while the object
-// is alive (HttpDowner's transfer lock guarantees that).
+// Owned by HttpDowner::request() as a local for one request, or by a ConnectionCache for the
+// requests of one job, one after another. The thread that runs a request configures easy(),
+// calls perform() once and (for a kept object) reset() before the next request; the destructor
+// releases both handles. wakeup() is the one operation other threads may call, and only while a
+// request runs (HttpDowner's transfer lock guarantees that).
 #pragma once
 
 #include <curl/curl.h>
@@ -20,6 +21,9 @@ public:
     // False when curl could not create its handles; nothing else may be called then.
     bool ready() const { return easyHandle && multiHandle; }
     CURL* easy() { return easyHandle; }
+    // Readies the handles for another request: every option back to curl's default (open
+    // connections and cached names stay).
+    void reset();
 
     // Runs the transfer to its end on the calling thread; curl's callbacks run inside it.
     // `roundDone` runs after every round of curl's work (everything the callbacks got since the

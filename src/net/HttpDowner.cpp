@@ -117,7 +117,12 @@ bool HttpDowner::request(const std::wstring& url, const std::wstring& objectName
 
     worker.bindToCurrent();
     urlFileName = pathFileName(url);
-    CurlTransfer curl;
+    // The owner's handles when it keeps some between its requests, else a pair for this one.
+    std::unique_ptr<CurlTransfer> own;
+    CurlTransfer* kept = connections ? connections->handles() : nullptr;
+    if (!kept)
+        own = std::make_unique<CurlTransfer>();
+    CurlTransfer& curl = kept ? *kept : *own;
     if (!curl.ready()) {
         ZLOG("创建请求失败，错误码：" << static_cast<int>(CURLE_FAILED_INIT));
         return false;
