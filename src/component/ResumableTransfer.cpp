@@ -9,7 +9,6 @@
 #include "support/Text.h"
 
 #include <boost/algorithm/string/predicate.hpp>
-#include <boost/xpressive/xpressive.hpp>
 
 #include <unistd.h>
 
@@ -30,21 +29,7 @@ ResumableTransfer::ResumableTransfer(DownItem& task, StopFlag stop, const Dravik
 {
     request.verb = L"GET";
     request.stopFlag = stopFlag;
-    request.onSent.connect([this](unsigned long count) {
-        if (hooks.progress)
-            hooks.progress(count);
-    });
-    request.onContentLength.connect([this](int64_t length) { contentLength = length; });
-    request.onContentRange.connect([this](int64_t first, int64_t last, int64_t total) {
-        // Without a match the request reports 0-0: only a range that says something counts.
-        hasRange = !(first == 0 && last == 0 && total == 0);
-        rangeFirst = first;
-        rangeLast = last;
-        rangeTotal = total;
-    });
-    request.onFileName.connect([this](const std::wstring& name) { onName(name); });
-    request.onBodyStart.connect([this] { onBodyStart(); });
-    request.onData.connect([this](char* bytes, unsigned long count) { onData(bytes, count); });
+    request.receiver = this;
 }
 
 int64_t ResumableTransfer::settledOffset() const
@@ -198,29 +183,27 @@ void ResumableTransfer::keepValidator()
     file.lastModified = modified;
 }
 
-bool ResumableTransfer::acceptAnswer()
+bool ResumableTransfer::acceptAnswer(const HttpAnswer& answer)
 {
-    if (answerChecked)
-        return answerAccepted;
-    answerChecked = true;
-    const ResponseHeaders& answer = request.response();
-    if (!answer.consistent("Content-Length")) {
+    if (!answer.headers.consistent("Content-Length")) {
         fail(Protocol::kTransferFailed, "应答的长度互相矛盾", "the answer gives two different lengths");
         return false;
     }
     const int64_t known = file.lenSvr;
     int64_t total;
-    if (request.statusCode == 206) {
+    if (answer.status == 206) {
         if (requestedFrom <= 0) {
             fail(Protocol::kTransferFailed, "服务器对完整请求回应了部分内容", "a part was sent for the whole file");
             return false;
         }
         // Appending anything but the raw rest of this very file would splice two files.
+        const ContentRange& range = answer.range;
         std::string encoding, type;
-        const bool encoded = answer.find("Content-Encoding", encoding) && !boost::iequals(encoding, "identity");
-        const bool multipart = answer.find("Content-Type", type) && boost::istarts_with(type, "multipart/");
-        if (!hasRange || rangeFirst != requestedFrom || (known > 0 && rangeTotal != known) ||
-            contentLength != rangeLast - rangeFirst + 1 || encoded || multipart) {
+        const bool encoded = answer.headers.find("Content-Encoding", encoding) && !boost::iequals(encoding, "identity");
+        const bool multipart = answer.headers.find("Content-Type", type) && boost::istarts_with(type, "multipart/");
+        if (!range.present || range.unsatisfied || range.first != requestedFrom ||
+            (known > 0 && range.total != known) || answer.contentLength != range.last - range.first + 1 || encoded ||
+            multipart) {
             fail(Protocol::kTransferFailed, "续传应答与本地文件不符", "the answer does not continue the local file");
             return false;
         }
@@ -230,37 +213,39 @@ bool ResumableTransfer::acceptAnswer()
         }
         if (file.etag.empty() && file.lastModified.empty())
             keepValidator();
-        total = rangeTotal;
+        total = range.total;
         writeFrom = requestedFrom;
     } else {
         keepValidator();
-        total = contentLength;  // the whole file: written from its first byte
+        total = answer.contentLength;  // the whole file: written from its first byte
         writeFrom = 0;
     }
     const bool changed = known <= 0 || known != total;
     file.lenSvr = total;
-    answerAccepted = true;
     if (hooks.length)
         hooks.length(total, changed);
     return true;
 }
 
-void ResumableTransfer::onName(const std::wstring& name)
+void ResumableTransfer::sent(unsigned long bytes)
 {
-    worker.check("ResumableTransfer::onName");
-    if (acceptAnswer() && hooks.name)
-        hooks.name(name);
+    if (hooks.progress)
+        hooks.progress(bytes);
 }
 
-void ResumableTransfer::onBodyStart()
+bool ResumableTransfer::answered(const HttpAnswer& answer)
 {
-    worker.check("ResumableTransfer::onBodyStart");
-    if (!acceptAnswer() || failure)
-        return;
+    worker.check("ResumableTransfer::answered");
+    if (!acceptAnswer(answer))
+        return false;
+    if (hooks.name)
+        hooks.name(answer.fileName);
+    if (failure)  // the name hook found no file to write
+        return false;
     bodyBegun = true;
     if (!local.isOpen()) {
         fail(Protocol::kLocalFileFailed, "没有可用的本地文件名", "no local file");
-        return;
+        return false;
     }
     if (writeFrom == 0 && file.lenLoc > 0) {
         const int64_t dropped = file.lenLoc;
@@ -272,19 +257,26 @@ void ResumableTransfer::onBodyStart()
     // the offset is cut (ext4 writes a file cut to 0 back to disk on close).
     if (!writer.openDescriptor(local.descriptor(), file.pathLoc) || !writer.seek(file.lenLoc, SEEK_SET)) {
         failLocally(Protocol::kLocalFileFailed, "打开本地文件失败：", errno);
-        return;
+        return false;
     }
     truncatePending = !local.isNew() && local.size() > file.lenLoc;
     // A large body is written behind the reading: reading the next block overlaps writing this.
-    if (contentLength >= kWriteBehindFrom)
+    if (answer.contentLength >= kWriteBehindFrom)
         blockWriter = std::make_unique<Dravik::IO::BlockWriter>(local.descriptor(), file.lenLoc);
     if (hooks.begin)
         hooks.begin();
+    return !failure;
 }
 
-void ResumableTransfer::onData(const char* bytes, unsigned long count)
+void ResumableTransfer::stored()
 {
-    worker.check("ResumableTransfer::onData");
+    if (hooks.progress)
+        hooks.progress(0);
+}
+
+void ResumableTransfer::received(const char* bytes, size_t count)
+{
+    worker.check("ResumableTransfer::received");
     if (!writer.isOpen() || failure)
         return;
     if (truncatePending) {
@@ -378,22 +370,16 @@ ResumableTransfer::Result ResumableTransfer::judge(bool requestOk)
 
 bool ResumableTransfer::alreadyWhole()
 {
-    std::string range;
-    if (request.statusCode != 416 || requestedFrom <= 0 || !request.response().find("Content-Range", range))
+    std::string value;
+    if (request.statusCode != 416 || requestedFrom <= 0 || !request.response().find("Content-Range", value))
         return false;
-    using namespace boost::xpressive;
-    // Never destroyed: detached workers may still judge an answer while the process exits.
-    static const sregex* const unsatisfied = new sregex(sregex::compile("bytes\\s+\\*/(\\d+)"));
-    smatch match;
-    if (!regex_match(range, match, *unsatisfied))
-        return false;
-    const int64_t total = parseInt64(match[1].str());
+    const ContentRange range = ContentRange::parse(value);
     const int64_t known = file.lenSvr;
-    if (total != requestedFrom || (known > 0 && known != total))
+    if (!range.unsatisfied || range.total != requestedFrom || (known > 0 && known != range.total))
         return false;
-    file.lenSvr = total;
+    file.lenSvr = range.total;
     if (hooks.length)
-        hooks.length(total, known <= 0 || known != total);
+        hooks.length(range.total, known <= 0 || known != range.total);
     return true;
 }
 
@@ -414,7 +400,7 @@ ResumableTransfer::Result ResumableTransfer::completeOnDisk()
 
 ResumableTransfer::Result ResumableTransfer::completeWritten()
 {
-    // An empty body never reached onData: the file is cut to its length here.
+    // An empty body never reached received(): the file is cut to its length here.
     const bool cut = !truncatePending || writer.truncate(file.lenLoc);
     const bool closed = writer.close();
     if (!cut || !closed || !local.stillThere() || local.size() != file.lenSvr) {

@@ -38,7 +38,7 @@
 #include <memory>
 #include <string>
 
-class ResumableTransfer {
+class ResumableTransfer : private HttpDowner::Receiver {
 public:
     using StopFlag = std::shared_ptr<boost::atomic<bool>>;
 
@@ -114,14 +114,16 @@ private:
     // Keeps the answer's strong ETag, or else its Last-Modified, as the task's validator.
     void keepValidator();
 
-    // Handlers of the request's notifications.
-    void onName(const std::wstring& name);
-    void onBodyStart();
-    void onData(const char* bytes, unsigned long count);
+    // What the request tells (HttpDowner::Receiver). answered() judges the answer, settles the
+    // name and opens the body's way to the file; received() writes a block.
+    void sent(unsigned long bytes) override;
+    bool answered(const HttpAnswer& answer) override;
+    void received(const char* bytes, size_t count) override;
+    void stored() override;
 
-    // Decides once, when the answer's headers are complete, whether it continues the local
-    // file (and from where); a refused answer fails the run.
-    bool acceptAnswer();
+    // Whether the answer continues the local file (and from where); a refused answer fails the
+    // run.
+    bool acceptAnswer(const HttpAnswer& answer);
     // A 416 whose Content-Range total is the local length: the file was already whole.
     bool alreadyWhole();
     // Ends the transfer as failed with `code`; the first failure counts. `why` goes to the log,
@@ -154,14 +156,7 @@ private:
     int64_t counted = 0;  // bytes of blockWriter counted in lenLoc
 
     int64_t requestedFrom = 0;  // lenLoc when the request was sent
-    int64_t contentLength = 0;
-    bool hasRange = false;  // the answer had a Content-Range that could be read
-    int64_t rangeFirst = 0;
-    int64_t rangeLast = 0;
-    int64_t rangeTotal = 0;
-    bool answerChecked = false;
-    bool answerAccepted = false;
-    int64_t writeFrom = 0;  // where the accepted answer's body goes: lenLoc or 0
+    int64_t writeFrom = 0;      // where the accepted answer's body goes: lenLoc or 0
     bool bodyBegun = false;
     bool truncatePending = false;  // bytes past lenLoc are cut at the first block (or the end)
     unsigned failure = 0;

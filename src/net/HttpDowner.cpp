@@ -7,9 +7,7 @@
 #include "support/Path.h"
 #include "support/Text.h"
 
-#include <boost/algorithm/string/erase.hpp>
 #include <boost/algorithm/string/predicate.hpp>
-#include <boost/xpressive/xpressive.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -89,6 +87,13 @@ bool isConnectFailure(CURLcode result)
            result == CURLE_COULDNT_CONNECT || result == CURLE_OPERATION_TIMEDOUT;
 }
 
+class DroppingReceiver : public HttpDowner::Receiver {
+    void sent(unsigned long) override {}
+    bool answered(const HttpAnswer&) override { return true; }
+    void received(const char*, size_t) override {}
+    void stored() override {}
+};
+
 bool isRequestFailure(CURLcode result)
 {
     return result == CURLE_URL_MALFORMAT || result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_FAILED_INIT ||
@@ -116,6 +121,10 @@ bool HttpDowner::request(const std::wstring& url, const std::wstring& objectName
         return false;
 
     worker.bindToCurrent();
+    // Without a receiver the body is taken and dropped.
+    static Receiver* const dropping = new DroppingReceiver();
+    if (!receiver)
+        receiver = dropping;
     urlFileName = pathFileName(url);
     // The owner's handles when it keeps some between its requests, else a pair for this one.
     std::unique_ptr<CurlTransfer> own;
@@ -251,7 +260,6 @@ bool HttpDowner::finish(CURLcode result, CurlTransfer& curl)
         return true;
     } else if (isConnectFailure(result)) {
         ZLOG("连接服务器错误" << static_cast<int>(result));
-        lastError = 15;
         long systemError = 0;
         curl_easy_getinfo(curl.easy(), CURLINFO_OS_ERRNO, &systemError);
         if (result == CURLE_COULDNT_CONNECT && systemError)
@@ -260,7 +268,6 @@ bool HttpDowner::finish(CURLcode result, CurlTransfer& curl)
         ZLOG("创建请求失败，错误码：" << static_cast<int>(result));
     } else if (awaitingResponse()) {
         ZLOG("发送HTTP请求头失败，错误码:" << static_cast<int>(result));
-        onError(13);
     }
     moveTo(Phase::failed);
     return false;
@@ -346,9 +353,9 @@ void HttpDowner::deliverBlock()
         block.clear();
         return;
     }
-    onData(block.data(), static_cast<unsigned long>(block.size()));
+    receiver->received(block.data(), block.size());
     block.clear();
-    onSent(0);
+    receiver->stored();
 }
 
 int HttpDowner::debugCallback(CURL*, curl_infotype type, char*, size_t size, void* self)
@@ -356,92 +363,54 @@ int HttpDowner::debugCallback(CURL*, curl_infotype type, char*, size_t size, voi
     if (type == CURLINFO_HEADER_OUT) {
         HttpDowner& owner = *static_cast<HttpDowner*>(self);
         owner.moveTo(Phase::awaitingHeaders);
-        owner.onSent(static_cast<unsigned long>(size));
+        owner.receiver->sent(static_cast<unsigned long>(size));
     }
     return 0;
 }
 
 bool HttpDowner::responseSteps()
 {
-    if (!checksPass()) {
-        moveTo(stopRequested() ? Phase::stopped : Phase::failed);
-        return false;
-    }
-    moveTo(Phase::receivingBody);
-    onBodyStart();
-    return !stopRequested();
+    int64_t contentLength = 0;
+    const bool taken =
+        !stopRequested() && readAnswer(contentLength) &&
+        receiver->answered(HttpAnswer{statusCode, contentLength, range(), fileName(), responseHeaders}) &&
+        !stopRequested();
+    moveTo(taken ? Phase::receivingBody : stopRequested() ? Phase::stopped : Phase::failed);
+    return taken;
 }
 
-bool HttpDowner::checksPass()
-{
-    if (stopRequested() || !statusStep())
-        return false;
-    if (stopRequested() || !contentLengthStep())
-        return false;
-    if (stopRequested())
-        return false;
-    contentRangeStep();
-    if (stopRequested() || !contentTypeStep())
-        return false;
-    if (stopRequested())
-        return false;
-    fileNameStep();
-    return !stopRequested();
-}
-
-bool HttpDowner::statusStep()
+bool HttpDowner::readAnswer(int64_t& contentLength)
 {
     statusCode = responseHeaders.statusCode();
-    return statusCode == 200 || statusCode == 206;
-}
-
-bool HttpDowner::contentLengthStep()
-{
-    contentLength = 0;
+    if (statusCode != 200 && statusCode != 206)
+        return false;
     std::string value;
     const bool digits =
         responseHeaders.find("Content-Length", value) && !value.empty() &&
         std::all_of(value.begin(), value.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
     if (!digits) {
-        onError(12);
+        ZLOG("应答缺少长度");
         return false;
     }
     contentLength = parseInt64(value);
-    onContentLength(contentLength);
-    return true;
-}
-
-void HttpDowner::contentRangeStep()
-{
-    rangeFirst = rangeLast = 0;
-    std::string value;
-    if (!responseHeaders.find("Content-Range", value))
-        return;
-    boost::erase_all(value, "bytes ");
-    using namespace boost::xpressive;
-    const sregex pattern = sregex::compile("(\\d+)-(\\d+)\\/(\\d+)");
-    for (sregex_iterator match(value.begin(), value.end(), pattern), end; match != end; ++match) {
-        rangeFirst = parseInt64((*match)[1].str());
-        rangeLast = parseInt64((*match)[2].str());
-        rangeTotal = parseInt64((*match)[3].str());
-    }
-    onContentRange(rangeFirst, rangeLast, rangeTotal);
-}
-
-bool HttpDowner::contentTypeStep()
-{
-    if (!responseHeaders.find("Content-Type", contentType)) {
-        onError(12);
+    if (!responseHeaders.has("Content-Type")) {
+        ZLOG("应答缺少类型");
         return false;
     }
     return true;
 }
 
-void HttpDowner::fileNameStep()
+ContentRange HttpDowner::range() const
+{
+    std::string value;
+    return responseHeaders.find("Content-Range", value) ? ContentRange::parse(value) : ContentRange();
+}
+
+std::wstring HttpDowner::fileName() const
 {
     std::string value;
     std::wstring name;
     if (responseHeaders.find("Content-Disposition", value))
         name = dispositionFileName(value);
-    onFileName(name.empty() ? urlFileName : name);
+    return name.empty() ? urlFileName : name;
 }

@@ -1,17 +1,17 @@
-// HttpDowner: one HTTP(S) GET over libcurl, streamed to its owner through signals.
+// HttpDowner: one HTTP(S) GET over libcurl, streamed to its owner through one receiver.
 //
 // Owned by a download job, which keeps it as a local of its worker function: constructed,
 // configured, request() called once, destroyed. request() runs on that worker thread and blocks
-// it for the whole transfer; every signal is emitted on that same thread, from inside request().
-// closeHandles() and writes to *stopFlag may come from any thread at any time (see below).
+// it for the whole transfer; every call of the receiver comes on that same thread, from inside
+// request(). closeHandles() and writes to *stopFlag may come from any thread at any time.
 #pragma once
 
 #include "net/ConnectionCache.h"
+#include "net/HttpAnswer.h"
 #include "net/ResponseHeaders.h"
 #include "support/ThreadChecker.h"
 
 #include <boost/atomic.hpp>
-#include <boost/signals2/signal.hpp>
 
 #include <curl/curl.h>
 
@@ -27,34 +27,38 @@ class CurlTransfer;
 
 class HttpDowner {
 public:
+    // What the request tells its owner, in this order: sent() once or more while the request
+    // goes out (redirects included), answered() once for the final response, then for every
+    // block of the body received() followed by stored(). Calls come on the thread that runs
+    // request(); a receiver must not call request() again, but it may set the stop flag or call
+    // closeHandles(), which ends the transfer early.
+    class Receiver {
+    public:
+        virtual ~Receiver() = default;
+        // The request header went out: `bytes` of it.
+        virtual void sent(unsigned long bytes) = 0;
+        // The final response is a 200 or 206 with a Content-Length and a Content-Type: true
+        // takes its body, false refuses it (the transfer ends before any body byte).
+        virtual bool answered(const HttpAnswer& answer) = 0;
+        // One block of body bytes: everything one step of the transfer brought, at most
+        // kMaxBlock. The bytes are valid only during the call: write or copy them.
+        virtual void received(const char* bytes, size_t count) = 0;
+        // The block just received has been handed on; the transfer goes on.
+        virtual void stored() = 0;
+    };
+
     HttpDowner() = default;
     HttpDowner(const HttpDowner&) = delete;
     HttpDowner& operator=(const HttpDowner&) = delete;
 
-    // Signals, all emitted on the thread that runs request(). Slots must not call request()
-    // again; they may set the stop flag or call closeHandles(), which ends the transfer early.
-    // Failure code 12 (a required response header is missing) or 13 (sending failed).
-    boost::signals2::signal<void(unsigned int)> onError;
-    // The body begins: the final response has passed every header check.
-    boost::signals2::signal<void()> onBodyStart;
-    // One block of body bytes: everything that arrived in one step of the transfer, at most
-    // kMaxBlock bytes. The bytes are valid only during the call: write or copy them.
-    boost::signals2::signal<void(char*, unsigned long)> onData;
-    // Bytes of the request header once written (once per request sent, redirects included),
-    // and 0 after every body block.
-    boost::signals2::signal<void(unsigned long)> onSent;
-    boost::signals2::signal<void(int64_t)> onContentLength;
-    // First byte, last byte and total size from Content-Range; only when the header is present.
-    boost::signals2::signal<void(int64_t, int64_t, int64_t)> onContentRange;
-    // The name of the resource: from Content-Disposition, else (also when that header names
-    // nothing usable) urlFileName. Emitted for every response that passes the checks, last
-    // before onBodyStart.
-    boost::signals2::signal<void(std::wstring)> onFileName;
-
+    // Written by the owner before request(): who is told (must outlive the request). Without
+    // one the body is taken and dropped.
+    Receiver* receiver = nullptr;
     // Written by the owner before request(); *stopFlag is set by any thread to stop (true = stop).
     // HttpDowner only reads it. A null flag means no stop is ever requested.
     std::shared_ptr<boost::atomic<bool>> stopFlag;
-    // Written by the owner before request(): a cache of open connections to reuse, or null.
+    // Written by the owner before request(): what its requests keep between them (connections
+    // and handles), or null.
     std::shared_ptr<ConnectionCache> connections;
     // Request method; the jobs set "GET".
     std::wstring verb;
@@ -64,17 +68,10 @@ public:
     long stallSeconds = 0;
 
     // Results, written by request() on the worker thread; read them after it returns.
-    int lastError = 0;  // 15 after a failed connect
+    int statusCode = 0;  // status of the final response; 0 until known
     // Why a request that the server did not answer failed, as the system or curl words it
     // ("Connection refused", "Couldn't resolve host name"); "" otherwise.
     std::string failureReason;
-    int statusCode = 0;  // status of the final response; 0 until known
-    std::string contentType;
-    std::wstring urlFileName;  // last component of the request URL, query kept
-    int64_t rangeTotal = 0;
-    int64_t contentLength = 0;
-    int64_t rangeFirst = 0;
-    int64_t rangeLast = 0;
 
     // The raw request-header block ("Name: value\r\n" lines), sent unchanged.
     void setHeaders(const std::string& lines) { headers = lines; }
@@ -85,7 +82,6 @@ public:
     // whenever a stop was requested. Failures are logged with curl's error number.
     bool request(const std::wstring& url, const std::wstring& objectName);
 
-    int& status() { return statusCode; }
     // The headers of the last response received, also of one that failed a check (a 416 says
     // the file's length in its Content-Range).
     const ResponseHeaders& response() const { return responseHeaders; }
@@ -97,7 +93,7 @@ public:
     // The owner makes sure no call races the destructor (the jobs clear their abort hook first).
     void closeHandles();
 
-    // The largest body block handed to onData.
+    // The largest body block handed to the receiver.
     static constexpr size_t kMaxBlock = 1024 * 1024;
 
 private:
@@ -108,7 +104,7 @@ private:
     enum class Phase {
         connecting,       // resolving the name, connecting, TLS
         awaitingHeaders,  // the request is out; the response's headers are awaited
-        receivingBody,    // onBodyStart was emitted; blocks follow
+        receivingBody,    // the receiver took the answer; blocks follow
         finished,         // the body was read to its end (or the server closed it early)
         failed,           // a check or the transfer failed
         stopped,          // a stop or closeHandles() ended it
@@ -134,22 +130,22 @@ private:
     void setConnectionOptions(CURL* easy);
     void setCallbacks(CURL* easy);
     bool finish(CURLcode result, CurlTransfer& transfer);
-    // Hands the gathered body bytes on as one block (onData, then onSent(0)).
+    // Hands the gathered body bytes on as one block (received, then stored).
     void deliverBlock();
 
-    // The checks of the final response, run once its headers are complete: on success the body
-    // begins; false ends the transfer before any body byte.
+    // The checks of the final response, run once its headers are complete: when it passes them
+    // and the receiver takes it, the body begins; false ends the transfer before any body byte.
     bool responseSteps();
-    bool checksPass();
-    bool statusStep();
-    bool contentLengthStep();
-    void contentRangeStep();
-    bool contentTypeStep();
-    void fileNameStep();
+    // The answer, or why not (logged): a status other than 200 or 206, no Content-Length of
+    // digits, no Content-Type.
+    bool readAnswer(int64_t& contentLength);
+    ContentRange range() const;
+    std::wstring fileName() const;
 
     // Worker thread only: the thread that calls request(), which runs every curl callback.
     ThreadChecker worker;
     std::string headers;
+    std::wstring urlFileName;  // last component of the request URL, query kept
     ResponseHeaders responseHeaders;
     std::unique_ptr<curl_slist, void (*)(curl_slist*)> headerList{nullptr, curl_slist_free_all};
     // Body bytes of the current step, handed on as one block when the step ends or the block

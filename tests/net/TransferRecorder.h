@@ -1,60 +1,73 @@
-// TransferRecorder: connects to every signal of one HttpDowner and keeps what they carried.
+// TransferRecorder: the receiver of one HttpDowner, keeping what the request told it.
 //
-// Owned by a test, lives at least as long as the transfer it watches. Slots run on the thread
-// that runs request(); other threads may read `bodyStarted` and `blocks` while it runs, and
-// everything else once request() has returned.
+// Owned by a test, lives at least as long as the transfer it watches. Its calls come on the
+// thread that runs request(); other threads may read `bodyStarted` and `blocks` while it runs,
+// and everything else once request() has returned.
 #pragma once
 
 #include "net/HttpDowner.h"
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
-struct TransferRecorder {
-    explicit TransferRecorder(HttpDowner& downer)
+struct TransferRecorder : HttpDowner::Receiver {
+    explicit TransferRecorder(HttpDowner& downer) { downer.receiver = this; }
+
+    void sent(unsigned long) override { events.push_back("sent"); }
+    bool answered(const HttpAnswer& answer) override
     {
-        downer.onError.connect([this](unsigned code) { events.push_back("error=" + std::to_string(code)); });
-        downer.onSent.connect([this](unsigned long n) { events.push_back(n ? "sent" : "sent0"); });
-        downer.onContentLength.connect([this](int64_t n) { events.push_back("length=" + std::to_string(n)); });
-        downer.onContentRange.connect([this](int64_t first, int64_t last, int64_t total) {
-            events.push_back("range=" + std::to_string(first) + "," + std::to_string(last) + "," +
-                             std::to_string(total));
-        });
-        downer.onFileName.connect([this](const std::wstring& name) {
-            names.push_back(name);
-            events.push_back("name");
-        });
-        downer.onBodyStart.connect([this] {
+        events.push_back("length=" + std::to_string(answer.contentLength));
+        if (answer.range.present && !answer.range.unsatisfied)
+            events.push_back("range=" + std::to_string(answer.range.first) + "," + std::to_string(answer.range.last) +
+                             "," + std::to_string(answer.range.total));
+        names.push_back(answer.fileName);
+        events.push_back("name");
+        contentType.clear();
+        answer.headers.find("Content-Type", contentType);
+        const bool taken = !onAnswer || onAnswer();
+        if (taken) {
             events.push_back("body");
             bodyStarted = true;
-        });
-        downer.onData.connect([this](char* data, unsigned long size) {
-            events.push_back("data");
-            body.append(data, size);
-            largestBlock = std::max<size_t>(largestBlock, size);
-            ++blocks;
-        });
+        }
+        return taken;
     }
+    void received(const char* data, size_t size) override
+    {
+        events.push_back("data");
+        body.append(data, size);
+        largestBlock = std::max(largestBlock, size);
+        ++blocks;
+        if (onBlock)
+            onBlock();
+    }
+    void stored() override { events.push_back("stored"); }
 
-    // The events in order, each run of "data sent0" pairs shown once.
+    // The events in order, each run of "data stored" pairs shown once.
     std::string summary() const
     {
         std::string text;
         for (size_t i = 0; i < events.size(); ++i) {
             const bool repeatedBlock =
-                events[i] == "data" && i >= 2 && events[i - 2] == "data" && events[i - 1] == "sent0";
-            const bool itsSent = events[i] == "sent0" && i >= 3 && events[i - 3] == "data" && events[i - 1] == "data";
-            if (repeatedBlock || itsSent)
+                events[i] == "data" && i >= 2 && events[i - 2] == "data" && events[i - 1] == "stored";
+            const bool itsStored =
+                events[i] == "stored" && i >= 3 && events[i - 3] == "data" && events[i - 1] == "data";
+            if (repeatedBlock || itsStored)
                 continue;
             text += (text.empty() ? "" : " ") + events[i];
         }
         return text;
     }
 
+    // Optional: runs inside answered() (false refuses the answer) and inside received().
+    std::function<bool()> onAnswer;
+    std::function<void()> onBlock;
+
     std::vector<std::string> events;
     std::vector<std::wstring> names;
+    std::string contentType;
     std::string body;
     std::atomic<bool> bodyStarted{false};
     std::atomic<int> blocks{0};
