@@ -1,3 +1,4 @@
+#include "common/TempFolder.h"
 #include "component/Config.h"
 #include "component/FdDownItem.h"
 #include "component/TaskMgr.h"
@@ -13,7 +14,11 @@ class FdDownItemTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Config::instance().setFolder(L"D:\\Downloads");
+        // Spelt the way pages spell folders, with backslashes.
+        std::wstring spelt = downloads;
+        for (wchar_t& c : spelt)
+            c = c == L'/' ? L'\\' : c;
+        Config::instance().setFolder(spelt);
         TaskMgr::instance().setSender([this](Json::Value& event) { sent.push_back(event); });
     }
 
@@ -27,6 +32,9 @@ protected:
     }
 
     std::vector<Json::Value> sent;
+    TempFolder dir;
+    const std::wstring downloads = (dir.path() / "Downloads").wstring();
+    const std::string downloadsUtf8 = (dir.path() / "Downloads").string();
 };
 
 const char* kNewFolder = R"({"name":"add_folder","id":12,"nameLoc":"photos","pathLoc":"E:\\share\\photos",
@@ -42,13 +50,13 @@ TEST_F(FdDownItemTest, NewFolderIsLaidOutAndReportedWithInitEnd)
 {
     auto folder = read(kNewFolder);
     EXPECT_EQ(folder->kind, 1);
-    EXPECT_EQ(folder->pathLoc, L"D:/Downloads/photos");
+    EXPECT_EQ(folder->pathLoc, downloads + L"/photos");
     ASSERT_EQ(folder->files.size(), 4u);
-    EXPECT_EQ(folder->files[0]->pathLoc, L"D:/Downloads/photos/2019/a.jpg");
-    EXPECT_EQ(folder->files[1]->pathLoc, L"D:/Downloads/photos/b c.png");
+    EXPECT_EQ(folder->files[0]->pathLoc, downloads + L"/photos/2019/a.jpg");
+    EXPECT_EQ(folder->files[1]->pathLoc, downloads + L"/photos/b c.png");
     // A path outside the folder's is placed whole inside the root, never beside it.
-    EXPECT_EQ(folder->files[2]->pathLoc, L"D:/Downloads/photos/F:/elsewhere/x.txt");
-    EXPECT_EQ(folder->files[3]->pathLoc, L"D:/Downloads/photos/Z:/in/middle.txt");  // removed where it stands
+    EXPECT_EQ(folder->files[2]->pathLoc, downloads + L"/photos/F:/elsewhere/x.txt");
+    EXPECT_EQ(folder->files[3]->pathLoc, downloads + L"/photos/Z:/in/middle.txt");  // removed where it stands
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(folder->files[i]->id, i);
         EXPECT_EQ(folder->files[i]->kind, 0);
@@ -60,7 +68,7 @@ TEST_F(FdDownItemTest, NewFolderIsLaidOutAndReportedWithInitEnd)
     EXPECT_EQ(event["name"].asString(), "init_end");
     EXPECT_EQ(event["id"].asInt(), 12);
     EXPECT_EQ(event["nameLoc"].asString(), "photos");
-    EXPECT_EQ(event["pathLoc"].asString(), "D:/Downloads/photos");
+    EXPECT_EQ(event["pathLoc"].asString(), downloadsUtf8 + "/photos");
     EXPECT_EQ(event["errors"].asInt(), 0);
     EXPECT_TRUE(event.isMember("succes"));
     EXPECT_FALSE(event.isMember("success"));
@@ -71,7 +79,7 @@ TEST_F(FdDownItemTest, NewFolderIsLaidOutAndReportedWithInitEnd)
     EXPECT_FALSE(first.isMember("id"));
     EXPECT_EQ(first["nameLoc"].asString(), "a.jpg");
     EXPECT_EQ(first["ext"].asString(), ".jpg");
-    EXPECT_EQ(first["pathLoc"].asString(), "D:/Downloads/photos/2019/a.jpg");
+    EXPECT_EQ(first["pathLoc"].asString(), downloadsUtf8 + "/photos/2019/a.jpg");
     EXPECT_EQ(first["fileUrl"].asString(), "http://h/a.jpg");
     EXPECT_EQ(first["sizeLoc"].asString(), "0byte");
 }
@@ -80,7 +88,7 @@ TEST_F(FdDownItemTest, ResumedFolderKeepsItsPathsAndSendsNothing)
 {
     auto folder = read(R"({"id":3,"nameLoc":"photos","pathLoc":"D:/Downloads/photos","lenLoc":"1500",
       "errors":2,"success":true,"files":[{"id":9,"pathLoc":"D:/Downloads/photos/a.jpg","lenLoc":500,"complete":true},
-      {"id":9,"pathLoc":"D:/Downloads/photos/b.jpg"}]})");
+      {"id":9,"pathLoc":"D:/Downloads/photos/b.jpg"}]})");  // kept as the page saved them
     EXPECT_TRUE(sent.empty());
     EXPECT_EQ(folder->pathLoc, L"D:/Downloads/photos");
     EXPECT_EQ(folder->files[0]->pathLoc, L"D:/Downloads/photos/a.jpg");
@@ -105,7 +113,7 @@ TEST_F(FdDownItemTest, EdgeShapesOfTheFileList)
     EXPECT_TRUE(text->files.empty());
 
     auto emptyFolderPath = read(R"({"id":4,"nameLoc":"m","pathLoc":"","files":[{"pathLoc":"\\a\\b.txt"}]})");
-    EXPECT_EQ(emptyFolderPath->files[0]->pathLoc, L"D:/Downloads/m/a/b.txt");
+    EXPECT_EQ(emptyFolderPath->files[0]->pathLoc, downloads + L"/m/a/b.txt");
 }
 
 TEST_F(FdDownItemTest, MistypedMembersThrowAndSendNothing)
