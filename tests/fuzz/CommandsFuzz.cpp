@@ -11,6 +11,7 @@
 #include "support/Text.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -46,6 +47,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (!::mkdtemp(folder))
         std::abort();
     downloads = fromUtf8(folder);
+    static const std::string made = folder;
+    std::atexit([] { ::rmdir(made.c_str()); });  // empty by then: each root goes with its record
     page = new Page;
     page->apartment->invoke([] {
         CDownloaderPartition* created = nullptr;
