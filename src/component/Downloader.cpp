@@ -9,8 +9,6 @@
 #include "support/Path.h"
 #include "support/Text.h"
 
-#include <boost/thread/thread.hpp>
-
 #include <chrono>
 
 namespace {
@@ -50,15 +48,19 @@ void Downloader::start()
 void Downloader::spawnRun(std::function<void()> body)
 {
     ++runsStarted;
-    boost::thread worker([body] {
-        {
-            DeferredWake::Scope events;  // the run's events reach the page in bursts
-            body();
-        }
+    try {
+        runner.run([body = std::move(body)] {
+            {
+                DeferredWake::Scope events;  // the run's events reach the page in bursts
+                body();
+            }
+            --runsStarted;
+            TaskMgr::instance().activityEnded();
+        });
+    } catch (...) {
         --runsStarted;
-        TaskMgr::instance().activityEnded();
-    });
-    worker.detach();
+        throw;
+    }
 }
 
 int Downloader::runsInFlight()

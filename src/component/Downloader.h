@@ -8,8 +8,9 @@
 //
 // Owned by the task queue through shared pointers: made on first need, reused for later tasks
 // of its kind, alive until the process ends. The queue sets `item` and `doneEvent`, then calls
-// start() on its queue thread; the run goes on in a detached worker thread that holds the job
-// and its task until it ends. stop() may come from any thread at any time.
+// start() on its queue thread; the run goes on in the job's worker thread (JobThread, kept from
+// run to run), which holds the job and its task until the run ends. stop() may come from any
+// thread at any time.
 //
 // Threads and guards:
 // - the worker runs runJob and every transfer handler; the timer thread runs onTick;
@@ -24,6 +25,7 @@
 #pragma once
 
 #include "component/DownItem.h"
+#include "component/JobThread.h"
 #include "component/ProgressText.h"
 #include "component/ResumableTransfer.h"
 #include "component/SpeedCalculater.h"
@@ -67,9 +69,9 @@ public:
 protected:
     using StopFlag = std::shared_ptr<boost::atomic<bool>>;
 
-    // Starts a detached worker thread for one run; the run counts as in flight until `body`
-    // has returned.
-    static void spawnRun(std::function<void()> body);
+    // Hands one run to the job's worker thread; the run counts as in flight until `body` has
+    // returned.
+    void spawnRun(std::function<void()> body);
 
     // Clears the marks of the previous run: part mark, speed estimate, stop flag.
     void resetForRun();
@@ -117,4 +119,5 @@ private:
 
     std::mutex abortLock;
     boost::function<void()> abortHook;  // guarded by abortLock
+    JobThread runner;                   // start()'s only (the queue thread's)
 };

@@ -1,0 +1,38 @@
+// JobThread: the thread a job's runs go on, made at the job's first run and kept for the next
+// ones, so that a queue of small files does not cost a thread per file. Runs are taken one after
+// another in the order they were handed over; a run handed over while the last one still ends
+// (its last events) waits for it.
+//
+// Owned by its job. run() is called from the queue's thread; the thread shares its state with
+// the JobThread (under `lock`) and ends once the JobThread is destroyed and the run in progress
+// has returned. It is detached: the job may be destroyed from inside one of its own runs.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class JobThread {
+public:
+    JobThread() = default;
+    ~JobThread();
+    JobThread(const JobThread&) = delete;
+    JobThread& operator=(const JobThread&) = delete;
+
+    // Hands `body` to the thread, starting it on first use (boost::thread_resource_error when
+    // no thread can be made).
+    void run(std::function<void()> body);
+
+private:
+    struct Shared {
+        std::mutex lock;
+        std::condition_variable changed;
+        std::deque<std::function<void()>> bodies;  // guarded by lock
+        bool ending = false;                       // guarded by lock
+    };
+    static void loop(std::shared_ptr<Shared> state);
+
+    std::shared_ptr<Shared> shared;  // null until the first run
+};
