@@ -76,8 +76,9 @@ std::shared_ptr<HostedControl> HostedControl::create(Listener listener, std::str
 
 void HostedControl::post(const std::string& command)
 {
-    const std::wstring text = fromUtf8(command);
-    page->invoke([&] { callByName(*control.get(), L"postMessage", DispatchKind::Method, Variant::fromText(text)); });
+    // Handed over as UTF-8: a command of many megabytes is not copied in wide characters.
+    page->invoke(
+        [&] { callByName(*control.get(), L"postMessage", DispatchKind::Method, Variant::fromUtf8Text(command)); });
 }
 
 bool HostedControl::onPage(const std::function<void()>& call)

@@ -60,8 +60,7 @@ void PageControl::post(std::string command)
 {
     page->post([self = shared_from_this(), command = std::move(command)] {
         if (self->control)
-            callByName(*self->control.get(), L"postMessage", DispatchKind::Method,
-                       Variant::fromText(fromUtf8(command)));
+            callByName(*self->control.get(), L"postMessage", DispatchKind::Method, Variant::fromUtf8Text(command));
     });
 }
 

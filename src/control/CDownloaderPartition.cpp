@@ -83,28 +83,45 @@ HRESULT CDownloaderPartition::postMessage(const std::wstring& text)
     m_pageThread.check("CDownloaderPartition::postMessage");
     if (text.size() < 4)
         return S_OK;
+    runCommand(toUtf8(text));
+    return S_OK;
+}
+
+HRESULT CDownloaderPartition::postMessageUtf8(const std::string& text)
+{
+    m_pageThread.check("CDownloaderPartition::postMessageUtf8");
+    const std::string utf8 = cleanUtf8(text);
+    // Texts of fewer than four characters are ignored, as they are in wide characters.
+    size_t characters = 0;
+    for (size_t i = 0; i < utf8.size() && characters < 4; ++i)
+        characters += (static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80;
+    if (characters >= 4)
+        runCommand(utf8);
+    return S_OK;
+}
+
+void CDownloaderPartition::runCommand(const std::string& utf8)
+{
     // A call the page's thread runs while this command waits (a dialog, a send turn) may be the
     // host letting go of the control: it stays alive until the command is over.
     const ComPtr<CDownloaderPartition> self(this);
-    const std::string utf8 = toUtf8(text);
     Json::Value message;
     if (!parseJson(utf8, message) || !message.isObject()) {
         ZLOG("命令无法解析,长度:" << utf8.size());
-        return S_OK;
+        return;
     }
     const Json::Value& name = message[Protocol::Member::name];
     if (!name.isString())
-        return S_OK;
+        return;
     auto row = m_commands.find(name.asString());
     if (row == m_commands.end())
-        return S_OK;
+        return;
     try {
         row->second(message);
     } catch (const std::exception& error) {
         // A member of the wrong type: the command is dropped, the host stays up.
         ZLOG("命令执行失败,name:" << row->first << ",错误:" << error.what());
     }
-    return S_OK;
 }
 
 HRESULT CDownloaderPartition::FireRecvMessage(const std::wstring& json)

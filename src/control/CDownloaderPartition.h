@@ -49,6 +49,7 @@ public:
     HRESULT get_Version(std::wstring* version) override;
     HRESULT FireRecvMessage(const std::wstring& json) override;
     HRESULT postMessage(const std::wstring& text) override;
+    HRESULT postMessageUtf8(const std::string& text) override;
     HRESULT put_recvMessage(ScriptFunction* function) override;
 
     HRESULT GetInterfaceSafetyOptions(const GUID& iid, uint32_t* supported, uint32_t* enabled) override;
@@ -90,6 +91,8 @@ protected:
     void onStopQueue(Json::Value& message);
 
 private:
+    // Page's thread: runs one command text (clean UTF-8) of at least four characters.
+    void runCommand(const std::string& utf8);
     // Page's thread: delivers every queued event, oldest first.
     void deliverQueued();
     // Page's thread: hands one event text (UTF-8) to the page's callback.

@@ -1,5 +1,7 @@
 #include "control/IDownloaderPartition.h"
 
+#include "support/Text.h"
+
 const DispatchTable& downloaderPartitionDispatch()
 {
     static const DispatchTable table({
@@ -31,11 +33,15 @@ HRESULT invokeDownloaderPartition(IDownloaderPartition& target, DISPID id, Dispa
     }
     case 2:
     case 3:
+        if (id == 3 && args[0].type == Variant::Type::Utf8Text)
+            return target.postMessageUtf8(args[0].utf8);
+        if (args[0].type == Variant::Type::Utf8Text)
+            return target.FireRecvMessage(fromUtf8(args[0].utf8));
         if (args[0].type != Variant::Type::Text)
             return DISP_E_TYPEMISMATCH;
         return id == 2 ? target.FireRecvMessage(args[0].text) : target.postMessage(args[0].text);
     default:  // 4, recvMessage: a function, or empty to clear
-        if (args[0].type == Variant::Type::Text)
+        if (args[0].type == Variant::Type::Text || args[0].type == Variant::Type::Utf8Text)
             return DISP_E_TYPEMISMATCH;
         return target.put_recvMessage(args[0].function.get());
     }

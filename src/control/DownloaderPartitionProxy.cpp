@@ -55,6 +55,11 @@ HRESULT DownloaderPartitionProxy::postMessage(const std::wstring& text)
     return carry([&](IDownloaderPartition& t) { return t.postMessage(text); });
 }
 
+HRESULT DownloaderPartitionProxy::postMessageUtf8(const std::string& text)
+{
+    return carry([&](IDownloaderPartition& t) { return t.postMessageUtf8(text); });
+}
+
 HRESULT DownloaderPartitionProxy::put_recvMessage(ScriptFunction* function)
 {
     ComPtr<ScriptFunction> held(function);

@@ -25,6 +25,7 @@ public:
     HRESULT get_Version(std::wstring* version) override;
     HRESULT FireRecvMessage(const std::wstring& json) override;
     HRESULT postMessage(const std::wstring& text) override;
+    HRESULT postMessageUtf8(const std::string& text) override;
     HRESULT put_recvMessage(ScriptFunction* function) override;
 
 private:

@@ -17,6 +17,9 @@ struct IDownloaderPartition : IDispatch {
     virtual HRESULT FireRecvMessage(const std::wstring& json) = 0;
     // Command entry: one JSON text.
     virtual HRESULT postMessage(const std::wstring& text) = 0;
+    // The same for a host that holds the text as UTF-8 (postMessage with a UTF-8 text argument):
+    // no copy in wide characters on the way.
+    virtual HRESULT postMessageUtf8(const std::string& text) = 0;
     // Stores the page's callback; null clears it.
     virtual HRESULT put_recvMessage(ScriptFunction* function) = 0;
 };

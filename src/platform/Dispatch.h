@@ -12,11 +12,13 @@ using DISPID = int32_t;
 
 enum class DispatchKind { Method, PropertyGet, PropertyPut };
 
-// One argument or result: empty, a text, or a script function.
+// One argument or result: empty, a text (wide, or UTF-8 as a host that holds it so passes it),
+// or a script function.
 struct Variant {
-    enum class Type { Empty, Text, Function };
+    enum class Type { Empty, Text, Utf8Text, Function };
     Type type = Type::Empty;
     std::wstring text;
+    std::string utf8;
     ComPtr<ScriptFunction> function;
 
     static Variant fromText(std::wstring t)
@@ -24,6 +26,13 @@ struct Variant {
         Variant v;
         v.type = Type::Text;
         v.text = std::move(t);
+        return v;
+    }
+    static Variant fromUtf8Text(std::string t)
+    {
+        Variant v;
+        v.type = Type::Utf8Text;
+        v.utf8 = std::move(t);
         return v;
     }
     static Variant fromFunction(ComPtr<ScriptFunction> f)

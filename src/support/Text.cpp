@@ -135,6 +135,21 @@ std::wstring fromUtf8(const std::string& text)
     return out;
 }
 
+std::string cleanUtf8(const std::string& text)
+{
+    // Most texts are clean already: checked in place, each character decoded and encoded again.
+    std::string again;
+    for (size_t i = 0; i < text.size();) {
+        const size_t from = i;
+        const char32_t c = decodeUtf8(text, i);
+        again.clear();
+        appendUtf8(again, c);
+        if (c == 0 || again.compare(0, again.size(), text, from, i - from) != 0)
+            return toUtf8(fromUtf8(text));
+    }
+    return text;
+}
+
 std::string toAnsi(const std::wstring& text)
 {
     const std::string codeset = localeCodeset();

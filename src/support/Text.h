@@ -15,6 +15,9 @@
 std::string toUtf8(const std::wstring& text);
 // UTF-8 -> wide. Malformed sequences become U+FFFD; text stops at an embedded NUL.
 std::wstring fromUtf8(const std::string& text);
+// `text` as a round trip through wide text leaves it (toUtf8(fromUtf8(text))), without making
+// the wide copy when the text is well-formed UTF-8 without a NUL already.
+std::string cleanUtf8(const std::string& text);
 // Wide -> the locale's codeset (nl_langinfo(CODESET)); characters it cannot hold become '?'.
 std::string toAnsi(const std::wstring& text);
 

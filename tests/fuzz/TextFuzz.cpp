@@ -35,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Encoding what was decoded, and decoding that again, changes nothing more.
     const std::string utf8 = toUtf8(wide);
     require(fromUtf8(utf8) == wide);
+    // A command's text cleaned in place is what the round through wide text makes of it.
+    require(cleanUtf8(bytes) == utf8);
 
     // Arbitrary code units: the encoder's output is always well-formed, so it survives a round.
     FuzzedDataProvider input(data, size);
