@@ -43,7 +43,8 @@ bool FolderListing::read(const std::string& file, std::string& error)
         return false;
     }
     const Json::Value& name = listing["name"];
-    if (!name.isString() || toUtf8(plainFileName(fromUtf8(name.asString()))) != name.asString()) {
+    if (!name.isString() || name.asString().empty() ||
+        toUtf8(plainFileName(fromUtf8(name.asString()))) != name.asString()) {
         error = "needs a \"name\" that is a plain folder name";
         return false;
     }

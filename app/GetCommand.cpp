@@ -7,6 +7,9 @@
 #include "StopSignals.h"
 #include "component/Protocol.h"
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,7 +76,12 @@ std::string parse(int argc, char** argv, Options& options)
             options.cookie = argv[++i];
         } else if (argument == "--folder") {
             options.listings.push_back(argv[++i]);
+            if (std::count(options.listings.begin(), options.listings.end(), options.listings.back()) > 1)
+                return "the listing " + options.listings.back() + " is given twice";
         } else if (isHttpUrl(argument)) {
+            // One download per URL: two would claim one sidecar and one file.
+            if (std::find(options.urls.begin(), options.urls.end(), argument) != options.urls.end())
+                return "the URL " + argument + " is given twice";
             options.urls.push_back(argument);
         } else {
             return argument[0] == '-' ? "unknown option " + argument : "not an http or https URL: " + argument;
@@ -104,9 +112,7 @@ int runGet(int argc, char** argv)
     // The control joins names to the folder with one separator of its own.
     const std::string root = folder.size() > 1 && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder;
 
-    std::vector<GetTask> tasks;
-    for (const auto& url : options.urls)
-        tasks.emplace_back(static_cast<int>(tasks.size()) + 1, root, url);
+    std::vector<FolderListing> listings;
     for (const auto& file : options.listings) {
         FolderListing listing;
         std::string why;
@@ -114,7 +120,21 @@ int runGet(int argc, char** argv)
             std::fprintf(stderr, "zelvorn: the listing %s %s\n", file.c_str(), why.c_str());
             return 1;
         }
+        for (const auto& other : listings)
+            if (other.name() == listing.name())
+                return usageError("two listings name the folder " + listing.name());
+        listings.push_back(listing);
+    }
+    std::vector<GetTask> tasks;
+    for (const auto& url : options.urls)
+        tasks.emplace_back(static_cast<int>(tasks.size()) + 1, root, url);
+    for (const auto& listing : listings)
         tasks.emplace_back(static_cast<int>(tasks.size()) + 1, root, listing);
+    // Each download holds its sidecar open for the whole run.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
     }
 
     Json::Value init;
@@ -123,6 +143,6 @@ int runGet(int argc, char** argv)
     init["config"]["ThreadCount"] = options.jobs;
     init["config"]["Cookie"] = options.cookie;
     ProgressView view(stdout, stderr);
-    GetSession session(std::move(tasks), view);
+    GetSession session(std::move(tasks), root, view);
     return session.run(init, stopRequest());
 }

@@ -2,40 +2,106 @@
 
 #include "component/Protocol.h"
 #include "support/JsonText.h"
+#include "support/Text.h"
+
+#include <dirent.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 
 namespace M = Protocol::Member;
 
-GetSession::GetSession(std::vector<GetTask> list, ProgressView& progress) : tasks(std::move(list)), view(progress) {}
+namespace {
+
+// Names in `folder` shaped like the temporaries of a sidecar's snapshot ("x.zelvorn.AbC123"):
+// read once, each task removes its own once it holds its sidecar.
+std::vector<std::string> temporariesIn(const std::string& folder)
+{
+    std::vector<std::string> found;
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing)
+        return found;
+    const std::string marker = ".zelvorn.";
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name.size() > marker.size() + 6 &&
+            name.compare(name.size() - 6 - marker.size(), marker.size(), marker) == 0)
+            found.push_back(name);
+    }
+    ::closedir(listing);
+    return found;
+}
+
+std::string plural(size_t count, const char* one)
+{
+    return std::to_string(count) + " " + one + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+GetSession::GetSession(std::vector<GetTask> list, std::string directory, ProgressView& progress)
+    : tasks(std::move(list)), folder(std::move(directory)), view(progress)
+{
+}
 
 int GetSession::run(const Json::Value& init, StopRequest& stop)
 {
+    const auto started = std::chrono::steady_clock::now();
+    const std::vector<std::string> temporaries = temporariesIn(folder);
     std::vector<Json::Value> commands;
-    bool failed = false;
     for (auto& task : tasks) {
         std::vector<std::string> notes, warnings;
-        Json::Value command = task.begin(notes, warnings);
+        Json::Value command = task.begin(temporaries, notes, warnings);
         for (const auto& line : warnings)
             view.error("zelvorn: " + line);
         for (const auto& line : notes)
             view.print(line);
         if (!command.isNull())
             commands.push_back(command);
-        failed = failed || task.state() == GetTask::State::failed;
     }
 
-    if (!commands.empty() && !stop.signal()) {
-        auto hosted = HostedControl::create([this](const std::string& event) { onEvent(event); });
-        if (!hosted) {
-            // Nothing was queued: sidecars that only say a download has begun say nothing true.
-            std::string ignored;
-            for (auto& task : tasks)
-                if (!task.hasStored())
-                    task.forget(ignored);
-            return 1;
-        }
-        control = hosted.get();
-        stop.watch(hosted);
-        hosted->post(writeCompactJson(init));
+    const bool queued = !commands.empty() && !stop.signal();
+    bool created = true;
+    if (queued)
+        runQueue(std::move(commands), init, stop, created);
+    if (!created) {
+        // Nothing was queued: sidecars that only say a download has begun say nothing true.
+        std::string ignored;
+        for (auto& task : tasks)
+            if (task.state() == GetTask::State::waiting && !task.hasStored())
+                task.forget(ignored);
+        return 1;
+    }
+
+    bool failed = false;
+    for (auto& task : tasks) {
+        std::string error;
+        if (!task.settle(error))
+            view.error("zelvorn: " + task.label() + ": its state cannot be kept in " + task.sidecarPath() + ": " +
+                       error);
+        failed = failed || (task.state() != GetTask::State::complete && task.state() != GetTask::State::skipped);
+    }
+    if (queued)
+        view.print(summary(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()));
+    if (const int signal = stop.signal()) {
+        view.error("zelvorn: interrupted; run the same command again to resume");
+        return 128 + signal;
+    }
+    return failed ? 1 : 0;
+}
+
+void GetSession::runQueue(std::vector<Json::Value> commands, const Json::Value& init, StopRequest& stop, bool& created)
+{
+    auto hosted = HostedControl::create([this](const std::string& event) { onEvent(event); });
+    if (!hosted) {
+        created = false;
+        return;
+    }
+    control = hosted.get();
+    stop.watch(hosted);
+    hosted->post(writeCompactJson(init));
+    while (!commands.empty()) {
         for (const auto& command : commands)
             hosted->post(writeCompactJson(command));
         // Checked on the apartment, where the signal thread's stop also runs: a stop asked at any
@@ -48,15 +114,21 @@ int GetSession::run(const Json::Value& init, StopRequest& stop)
             }
         });
         hosted->waitForQueueEnd();
+        commands.clear();
+        if (stop.signal())
+            break;
+        for (auto& task : tasks) {
+            std::string note;
+            Json::Value again = task.restartCommand(note);
+            if (!again.isNull()) {
+                view.print(note);
+                commands.push_back(again);
+            } else if (!note.empty()) {
+                view.error("zelvorn: " + note);
+            }
+        }
     }
-
-    if (const int signal = stop.signal()) {
-        view.error("zelvorn: interrupted; run the same command again to resume");
-        return 128 + signal;
-    }
-    for (const auto& task : tasks)
-        failed = failed || (task.state() != GetTask::State::complete && task.state() != GetTask::State::skipped);
-    return failed ? 1 : 0;
+    control = nullptr;
 }
 
 GetTask* GetSession::find(int id)
@@ -87,15 +159,21 @@ void GetSession::onEvent(const std::string& text)
     case GetTask::Change::milestone:
         keep(task, true);
         break;
+    case GetTask::Change::restarted:
+        view.print(task.restartLine());
+        keep(task, true);
+        break;
     case GetTask::Change::complete:
         view.remove(task.id());
         view.print(task.label() + ": complete");
-        if (!task.forget(error))
-            view.error("zelvorn: " + task.sidecarPath() + " could not be removed: " + error);
+        if (!task.finish(error))
+            view.error("zelvorn: " + task.label() + ": its record cannot be kept in " + task.sidecarPath() + ": " +
+                       error);
         break;
     case GetTask::Change::failed:
         view.remove(task.id());
-        view.error("zelvorn: " + task.failureLine());
+        if (!task.restartPending())
+            view.error("zelvorn: " + task.failureLine());
         // Nothing stored: the sidecar that said the download had begun says nothing now.
         if (task.hasStored())
             keep(task, true);
@@ -105,8 +183,7 @@ void GetSession::onEvent(const std::string& text)
     case GetTask::Change::stopped:
         view.remove(task.id());
         keep(task, true);
-        if (task.state() == GetTask::State::stopped)
-            view.print(task.label() + ": stopped at " + task.sizeLine() + "; run the same command again to resume");
+        view.print(task.label() + ": stopped at " + task.sizeLine() + "; run the same command again to resume");
         break;
     }
 }
@@ -123,4 +200,20 @@ void GetSession::keep(GetTask& task, bool force)
     stop[M::name] = Protocol::Command::stopFile;
     stop[M::id] = task.id();
     control->post(writeCompactJson(stop));
+}
+
+std::string GetSession::summary(double seconds) const
+{
+    size_t files = 0, failed = 0;
+    int64_t bytes = 0;
+    for (const auto& task : tasks) {
+        files += static_cast<size_t>(task.filesCompleted());
+        failed += task.state() == GetTask::State::failed ? 1 : 0;
+        bytes += task.bytesReceived();
+    }
+    char time[32];
+    std::snprintf(time, sizeof time, "%.1f s", seconds);
+    const int64_t rate = seconds > 0 ? static_cast<int64_t>(static_cast<double>(bytes) / seconds) : bytes;
+    return plural(files, "file") + " complete" + (failed ? ", " + plural(failed, "download") + " failed" : "") + ": " +
+           toUtf8(sizeText(bytes)) + " in " + time + " (" + toUtf8(sizeText(rate)) + "/s)";
 }

@@ -1,12 +1,14 @@
 // GetTask: one download of `zelvorn get`, kept the way a page keeps a task: the command that queues
 // it and, as the control's events arrive, what a page saves to resume it (the server's length, the
-// local path, the stored length; for a folder the "init_end" layout with the progress of each
-// file). That saved object lives in the task's sidecar from before the download starts until it
-// completes, so a file of the download folder without a sidecar is a finished one.
+// local path, the stored length, the validator; for a folder the "init_end" layout with the
+// progress of each file). That saved object lives in the task's sidecar, which the task holds
+// (locked) for the whole run, from before the download starts until it completes; then the
+// finished file (or folder) gets its lasting record (SourceRecord), and only a file that its own
+// record vouches for counts as downloaded on a later run.
 //
 // Owned by the get session for the command's run. Used on the command's thread until the control
 // exists, then on the control's apartment thread only (events arrive there), then on the command's
-// thread again once the control is gone.
+// thread again once the queue has ended.
 #pragma once
 
 #include "FolderListing.h"
@@ -15,6 +17,8 @@
 #include <json/value.h>
 
 #include <chrono>
+#include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,11 +29,12 @@ public:
     // What an event changed, for the session to show and keep.
     enum class Change {
         none,
-        progress,   // bytes arrived: the saved lengths moved
-        milestone,  // the saved object took a new shape (layout, name, length, a file completed)
-        complete,   // the task completed; its sidecar is no longer needed
-        failed,     // "down_error": errorCode() says why
-        stopped,    // the run ended stopped; the saved object resumes it
+        progress,   // the saved object moved on: kept at most once a second
+        milestone,  // a path was chosen: kept at once
+        restarted,  // the server sent the whole file again: the part on disk no longer counts
+        complete,   // the task completed
+        failed,     // "down_error": failureLine() says why
+        stopped,    // the run ended stopped; the saved object resumes it (said once per run)
     };
 
     // A file: `url` downloaded into `folder` (an absolute path).
@@ -37,24 +42,37 @@ public:
     // A folder laid out from `listing` inside `folder`.
     GetTask(int id, const std::string& folder, const FolderListing& listing);
 
-    // Settles how the task starts: resumed from an intact sidecar; started afresh after a damaged
-    // one (reported in `warnings`) or when there is none; skipped when there is none and its
-    // download is already in the folder. A fresh start saves its sidecar first: when that fails
-    // the task fails without being queued. Returns the command to queue, or null.
-    Json::Value begin(std::vector<std::string>& notes, std::vector<std::string>& warnings);
+    // Settles how the task starts, with its sidecar claimed: resumed from an intact sidecar;
+    // failed when another run holds it or writes the file; skipped when its own record vouches
+    // for the finished download; otherwise started afresh, beside anything of its name that is
+    // there. A fresh start saves its sidecar first: when that fails the task fails without being
+    // queued. `temporaries` are file names in the download folder that look like a sidecar's
+    // temporaries. Returns the command to queue, or null.
+    Json::Value begin(const std::vector<std::string>& temporaries, std::vector<std::string>& notes,
+                      std::vector<std::string>& warnings);
 
     Change apply(const Json::Value& event);
     // The host gave up on the task (its state could not be kept); later events leave it failed.
     void markFailed() { current = State::failed; }
 
-    // Writes the saved object to the sidecar; `force` writes it now, otherwise at most once a
-    // second. False, with `error`, when it could not be written.
+    // Writes what changed of the saved object to the sidecar; `force` writes it whole, now,
+    // otherwise at most once a second. False, with `error`, when it could not be written.
     bool keep(bool force, std::string& error);
+    // After completion: records the download on the finished file (where the file system keeps no
+    // record, the sidecar stays as the record) and removes the sidecar.
+    bool finish(std::string& error);
+    // Writes what the run left unsaved of a task that stored something (events after its stop).
+    bool settle(std::string& error);
+    // Removes the sidecar of a download that stored nothing.
     bool forget(std::string& error) { return sidecar.remove(error); }
+
+    // The run ended refusing the server's part of a resumed file (the file changed on the
+    // server): the command that downloads it again from 0, once, or null. Its sidecar is saved.
+    Json::Value restartCommand(std::string& note);
+    bool restartPending() const { return restartDue; }
 
     int id() const { return taskId; }
     State state() const { return current; }
-    unsigned errorCode() const { return code; }
     const std::string& label() const { return name; }
     const std::string& sidecarPath() const { return sidecar.path(); }
     // The live line of a running task, from the texts of its last events.
@@ -63,12 +81,31 @@ public:
     std::string sizeLine() const;
     // What failed and why, for a person.
     std::string failureLine() const;
+    // What started over after Change::restarted.
+    std::string restartLine() const;
     // Something of the download may be on disk: the sidecar is what resumes it.
     bool hasStored() const;
+    // Bytes stored and files completed in this command's run.
+    int64_t bytesReceived() const { return received; }
+    int filesCompleted() const { return completedFiles; }
 
 private:
     bool isFolder() const { return !listing.files().empty(); }
     Json::Value freshCommand() const;
+    Json::Value resumeCommand() const;
+    // Starts from the saved object: checks what it claims against the disk first.
+    Json::Value resume(std::vector<std::string>& notes, std::vector<std::string>& warnings);
+    Json::Value startFresh(std::vector<std::string>& notes, std::vector<std::string>& warnings);
+    // The finished download that this task's record vouches for, when there is one; a folder
+    // whose files are not all there any more is taken as saved, to fetch what is missing.
+    bool findFinished(std::vector<std::string>& notes);
+    // Marks the saved folder's files that are not there whole any more as not complete; their
+    // count.
+    size_t recheckCompleteFiles();
+    // Another host (a page's) writes a file of the saved object now.
+    bool writtenElsewhere() const;
+    Json::Value record() const;
+    bool vouches(const std::string& path, const Json::Value& found) const;
     // The saved object fits this task: it names this URL or listing and only paths inside the
     // download folder, and its lengths can be resumed.
     bool fits(const Json::Value& saved, std::string& why) const;
@@ -77,6 +114,10 @@ private:
     bool inFolder(const std::string& path) const;
     void applyFileEvent(const std::string& event, const Json::Value& members, Change& change);
     void applyFolderEvent(const std::string& event, const Json::Value& members, Change& change);
+    void countStored(const Json::Value& lenLoc, int64_t& last, Change& change);
+    // A file of the folder by its place in the path: "sub/b.txt".
+    std::string folderFileName(const Json::Value& file) const;
+    bool appendChanges(std::string& error);
 
     const int taskId;
     const std::string folder;  // the download folder
@@ -86,7 +127,17 @@ private:
     Sidecar sidecar;
     Json::Value saved;  // what a page keeps: the command's members, kept current
     State current = State::waiting;
-    unsigned code = 0;
+    unsigned code = 0;                      // of "down_error"
+    int status = 0;                         // of "down_error": the HTTP status, when the server answered
+    std::string reason;                     // of "down_error"
+    bool restartDue = false;                // the server's part of a resumed file was refused
+    bool restarted = false;                 // started over once in this run already
+    std::string restartedFile;              // of a folder, the file the server sent whole again
     std::string percent, speed, remaining;  // texts of the last "down_process"
     std::chrono::steady_clock::time_point lastKept;
+    bool topChanged = false;                  // members of the saved object not yet in the sidecar
+    std::set<Json::ArrayIndex> filesChanged;  // files of the saved folder not yet in the sidecar
+    int64_t lastLength = 0;                   // the last "lenLoc" seen, of the task
+    int64_t received = 0;
+    int completedFiles = 0;
 };
