@@ -66,7 +66,6 @@ ZelvornProcess::ZelvornProcess(const TempFolder& folder, const std::vector<std::
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int toChild[2] = {-1, -1}, fromChild[2] = {-1, -1};
     if (options.pipes) {
         ::signal(SIGPIPE, SIG_IGN);  // a child that died fails the test at write() instead of ending it
@@ -78,15 +77,18 @@ ZelvornProcess::ZelvornProcess(const TempFolder& folder, const std::vector<std::
     } else {
         const std::string in = folder.writeFile(run + ".in", options.input).string();
         posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-        if (options.terminal) {
+        terminalStream = options.terminal ? 1 : options.errorTerminal ? 2 : -1;
+        if (terminalStream > 0) {
             terminalFd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
             grantpt(terminalFd);
             unlockpt(terminalFd);
-            posix_spawn_file_actions_addopen(&actions, 1, ptsname(terminalFd), O_WRONLY | O_NOCTTY, 0);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            posix_spawn_file_actions_addopen(&actions, terminalStream, ptsname(terminalFd), O_WRONLY | O_NOCTTY, 0);
         }
+        if (terminalStream != 1)
+            posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
+    if (terminalStream != 2)
+        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     EXPECT_EQ(posix_spawn(&pid, words[0].c_str(), &actions, nullptr, pointers(words).data(), pointers(settings).data()),
               0)
         << words[0];
@@ -97,7 +99,7 @@ ZelvornProcess::ZelvornProcess(const TempFolder& folder, const std::vector<std::
         inputFd = toChild[1];
         outputFd = fromChild[0];
     }
-    if (options.terminal) {
+    if (terminalFd >= 0) {
         // Read as it comes: a terminal's buffer is small, and a full one would block the child.
         reader = std::thread([this] {
             char buffer[4096];
@@ -157,12 +159,12 @@ bool ZelvornProcess::exited(std::chrono::milliseconds limit)
 
 std::string ZelvornProcess::out() const
 {
-    return terminalFd >= 0 ? terminalBytes : TempFolder::readFile(outFile);
+    return terminalStream == 1 ? terminalBytes : TempFolder::readFile(outFile);
 }
 
 std::string ZelvornProcess::err() const
 {
-    return TempFolder::readFile(errFile);
+    return terminalStream == 2 ? terminalBytes : TempFolder::readFile(errFile);
 }
 
 std::string ZelvornProcess::procStatus(const std::string& name) const

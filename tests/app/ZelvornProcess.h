@@ -8,7 +8,8 @@
 // Standard input comes from a file holding `input`; standard output goes to a file that out()
 // reads, or with `terminal` to a pseudo-terminal whose bytes out() returns. With `pipes`, both are
 // pipes instead, for a host watched while it reads: write() feeds it, readLines() reads it.
-// Standard error goes to a file that err() reads.
+// Standard error goes to a file that err() reads, or with `errorTerminal` (and no `terminal`) to a
+// pseudo-terminal whose bytes err() returns.
 //
 // Owned by one test, on its thread. The destructor kills a child still running and reaps it.
 #pragma once
@@ -30,6 +31,7 @@ public:
         std::map<std::string, std::string> environment;  // set for the child, replacing inherited ones
         bool pipes = false;
         bool terminal = false;
+        bool errorTerminal = false;
         std::string program;  // run instead of zelvorn: a program that runs it in turn
     };
 
@@ -78,6 +80,7 @@ private:
     int inputFd = -1, outputFd = -1;
     std::string partial;  // output read past the last whole line
     int terminalFd = -1;
+    int terminalStream = -1;    // the child's descriptor that writes to the terminal
     std::string terminalBytes;  // written by `reader` until the child's side closes
     std::thread reader;
 };
