@@ -70,17 +70,18 @@ bool lockedElsewhere(const std::string& path)
     return locked;
 }
 
-// The members of `object` (its "files" left out) as a change of the sidecar: a validator it no
-// longer has is removed there too.
-Json::Value changeOf(const Json::Value& object)
+// The members of a saved task, or of a saved folder's file, that events change: what a change of
+// the sidecar carries. A validator it no longer has is removed there too.
+Json::Value changeOf(const Json::Value& object, bool folderFile)
 {
+    static const std::vector<const char*> taskMembers{M::lenLoc, M::sizeLoc, M::lenSvr, M::sizeSvr, M::pathLoc};
+    static const std::vector<const char*> fileMembers{M::lenLoc, M::sizeLoc, M::complete};
     Json::Value change(Json::objectValue);
-    for (const auto& member : object.getMemberNames())
-        if (member != M::files)
+    for (const char* member : folderFile ? fileMembers : taskMembers)
+        if (object.isMember(member))
             change[member] = object[member];
     for (const char* member : {M::etag, M::lastModified})
-        if (!change.isMember(member))
-            change[member] = Json::Value();
+        change[member] = object.isMember(member) ? object[member] : Json::Value();
     return change;
 }
 
@@ -188,7 +189,9 @@ Json::Value GetTask::resume(std::vector<std::string>& notes, std::vector<std::st
             return Json::Value();
         }
         notes.push_back(name + ": resuming at " + sizeLine());
-        if (gone > 0)
+        if (gone == 1)
+            notes.push_back(name + ": 1 finished file is gone or changed; downloading it again");
+        else if (gone > 1)
             notes.push_back(name + ": " + std::to_string(gone) +
                             " finished files are gone or changed; downloading them again");
     } else {
@@ -536,11 +539,11 @@ bool GetTask::keep(bool force, std::string& error)
 
 bool GetTask::appendChanges(std::string& error)
 {
-    if (topChanged && !sidecar.append(changeOf(saved), -1, error))
+    if (topChanged && !sidecar.append(changeOf(saved, false), -1, error))
         return false;
     const Json::Value& files = static_cast<const Json::Value&>(saved)[M::files];
     for (const auto index : filesChanged)
-        if (!sidecar.append(changeOf(files[index]), static_cast<int>(index), error))
+        if (!sidecar.append(changeOf(files[index], true), static_cast<int>(index), error))
             return false;
     return true;
 }

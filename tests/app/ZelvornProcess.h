@@ -44,6 +44,7 @@ public:
     ZelvornProcess(const ZelvornProcess&) = delete;
     ZelvornProcess& operator=(const ZelvornProcess&) = delete;
 
+    pid_t processId() const { return pid; }
     // Sends a signal to the child while it has not been reaped (its pid is still its own).
     void signal(int number);
     // Waits for the exit: the exit status, or -1 when a signal killed the child.
