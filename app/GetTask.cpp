@@ -162,7 +162,7 @@ Json::Value GetTask::startFresh(std::vector<std::string>& notes, std::vector<std
     std::string error;
     if (keep(true, error))
         return freshCommand();
-    if (::lstat(sidecar.path().c_str(), &info) == 0 && !error.empty())
+    if (!sidecar.held() && ::lstat(sidecar.path().c_str(), &info) == 0)
         return Json::Value();  // made by another run meanwhile: claimed again
     current = State::failed;
     warnings.push_back(name + ": not started: its state cannot be kept in " + sidecar.path() + ": " + error);

@@ -562,7 +562,9 @@ TEST_F(GetCommand, SendsTheCookieGiven)
     EXPECT_EQ(TempFolder::readFile(out() / "c.bin"), "cookie");
 }
 
-// On a terminal each running task has a line redrawn in place, built from its events' texts.
+// On a terminal each running task has a line redrawn in place, built from its events' texts and
+// cut to the terminal's columns; with standard output redirected, the live lines go to standard
+// error when that is a terminal, and the file gets only the lines that stay.
 TEST_F(GetCommand, ShowsALiveProgressLineOnATerminal)
 {
     FixtureServer server;
@@ -570,6 +572,16 @@ TEST_F(GetCommand, ShowsALiveProgressLineOnATerminal)
     slow.pauseAfter = 100 * 1024;
     slow.paused = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
     server.on("/slow.bin", slow);
+    // 16 characters of two columns each: with the numbers, more than a 40-column terminal holds.
+    const std::string wide = "\xe6\x95\xb0\xe6\x8d\xae" + std::string() + "\xe6\x96\x87\xe4\xbb\xb6";
+    const std::string wideName = wide + wide + wide + wide + ".bin";
+    std::string encoded;
+    for (unsigned char c : wideName) {
+        char escaped[4];
+        std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+        encoded += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string(escaped);
+    }
+    server.on("/" + encoded, slow);
     ZelvornProcess::Options options;
     options.terminal = true;
     options.environment["TERM"] = "xterm";
@@ -583,4 +595,29 @@ TEST_F(GetCommand, ShowsALiveProgressLineOnATerminal)
     EXPECT_TRUE(std::regex_search(shown, std::regex("\033\\[1A\r\033\\[Jslow\\.bin: complete\r\n"
                                                     "1 file complete: 300 KB in [0-9.]+ s \\([0-9.]+ [KM]B/s\\)\r\n$")))
         << ::testing::PrintToString(shown);
+
+    options.columns = 40;
+    ZelvornProcess narrow(work, {"get", "-d", out().string(), server.url("/" + encoded)}, options);
+    ASSERT_EQ(narrow.wait(), 0) << narrow.err();
+    size_t liveLines = 0;
+    std::istringstream rows(std::regex_replace(narrow.out(), std::regex("\033\\[\\d*A\r\033\\[J"), ""));
+    for (std::string row; std::getline(rows, row);) {
+        if (row.compare(0, wide.size(), wide) != 0 || row.find(": complete") != std::string::npos)
+            continue;
+        ++liveLines;
+        size_t columns = 0;  // two for each character of three bytes here, one for the others
+        for (unsigned char c : row)
+            columns += c < 0x80 ? (c == '\r' ? 0 : 1) : c >= 0xe0 ? 2 : 0;
+        EXPECT_LE(columns, 39u) << row;
+    }
+    EXPECT_GT(liveLines, 0u) << narrow.out();
+
+    options.terminal = false;
+    options.errorTerminal = true;
+    options.columns = 80;
+    ZelvornProcess redirected(work, {"get", "-d", work.file("again"), server.url("/slow.bin")}, options);
+    ASSERT_EQ(redirected.wait(), 0) << redirected.err();
+    EXPECT_TRUE(std::regex_search(redirected.err(), live)) << redirected.err();
+    EXPECT_TRUE(std::regex_match(redirected.out(), std::regex("slow\\.bin: complete\n1 file complete: .*\n")))
+        << redirected.out();
 }

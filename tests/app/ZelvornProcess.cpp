@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -82,6 +83,10 @@ ZelvornProcess::ZelvornProcess(const TempFolder& folder, const std::vector<std::
             terminalFd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
             grantpt(terminalFd);
             unlockpt(terminalFd);
+            winsize size{};
+            size.ws_col = options.columns;
+            size.ws_row = 24;
+            ioctl(terminalFd, TIOCSWINSZ, &size);
             posix_spawn_file_actions_addopen(&actions, terminalStream, ptsname(terminalFd), O_WRONLY | O_NOCTTY, 0);
         }
         if (terminalStream != 1)

@@ -32,7 +32,8 @@ public:
         bool pipes = false;
         bool terminal = false;
         bool errorTerminal = false;
-        std::string program;  // run instead of zelvorn: a program that runs it in turn
+        unsigned short columns = 80;  // the terminal's width
+        std::string program;          // run instead of zelvorn: a program that runs it in turn
     };
 
     ZelvornProcess(const TempFolder& folder, const std::vector<std::string>& arguments, Options options);
