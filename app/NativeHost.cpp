@@ -1,5 +1,6 @@
 #include "NativeHost.h"
 
+#include "EventBacklog.h"
 #include "FrameReader.h"
 #include "HostedControl.h"
 #include "StopRequest.h"
@@ -15,8 +16,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
+
+// Bytes of waiting events past which progress events are merged: far more than a pipe holds.
+const size_t kMergeProgressFrom = 1024 * 1024;
+// How long the last events may take to reach a browser after a stop.
+const std::chrono::seconds kLastEventsTime(5);
 
 bool writeAll(int fd, const char* bytes, size_t size)
 {
@@ -49,37 +56,51 @@ std::string refusal(const std::string& text)
 
 int runNativeHost(int in, int out, const std::string& caller)
 {
-    // A browser ends its host with SIGTERM: the queue stops and every job reports its end first.
+    // Events wait here for the browser, so that one that reads slowly never holds up a transfer.
+    // Never destroyed: the signal thread may use it until the exit.
+    static EventBacklog* const backlog = new EventBacklog(kMergeProgressFrom);
+    // A browser ends its host with SIGTERM: the queue stops and every job reports its end first,
+    // then the events still waiting go out while the browser reads them.
     static StopRequest* stop = new StopRequest();  // the signal thread may use it until the exit
     StopSignals::start([](int signal) {
         if (auto control = stop->ask(signal))
             control->waitForQueueEnd();
+        backlog->close();
+        backlog->waitDone(kLastEventsTime);
         std::_Exit(128 + signal);
     });
     // A browser that has gone must not take the downloads with it.
     std::signal(SIGPIPE, SIG_IGN);
 
-    // Runs on the control's apartment thread only, so frames never interleave.
-    auto outputGone = std::make_shared<bool>(false);
+    std::thread writer([out] {
+        bool gone = false;
+        for (std::string event; backlog->pop(event);) {
+            const uint32_t length = static_cast<uint32_t>(event.size());
+            char prefix[sizeof length];
+            std::memcpy(prefix, &length, sizeof length);
+            if (!gone && !(writeAll(out, prefix, sizeof prefix) && writeAll(out, event.data(), event.size()))) {
+                gone = true;  // the browser has gone; downloads go on to their end
+                std::fprintf(stderr, "zelvorn: events can no longer be sent: %s\n", std::strerror(errno));
+            }
+        }
+        backlog->done();
+    });
     auto control = HostedControl::create(
-        [out, outputGone](const std::string& event) {
+        [](const std::string& event) {
             if (event.size() > kMaxEventFrameBytes) {
                 std::fprintf(stderr,
                              "zelvorn: event not sent: %zu bytes, more than the %u a browser accepts: %.60s...\n",
                              event.size(), kMaxEventFrameBytes, event.c_str());
                 return;
             }
-            const uint32_t length = static_cast<uint32_t>(event.size());
-            char prefix[sizeof length];
-            std::memcpy(prefix, &length, sizeof length);
-            if (!*outputGone && !(writeAll(out, prefix, sizeof prefix) && writeAll(out, event.data(), event.size()))) {
-                *outputGone = true;  // the browser has gone; downloads go on to their end
-                std::fprintf(stderr, "zelvorn: events can no longer be sent: %s\n", std::strerror(errno));
-            }
+            backlog->push(event);
         },
         caller.empty() ? "native-messaging" : caller);
-    if (!control)
+    if (!control) {
+        backlog->close();
+        writer.join();
         return 1;
+    }
     stop->watch(control);
 
     FrameReader reader(in, HostedControl::kMaxCommandBytes);
@@ -108,5 +129,7 @@ int runNativeHost(int in, int out, const std::string& caller)
         control->post(body);
     }
     control->waitForQueueEnd();
+    backlog->close();
+    writer.join();
     return status;
 }

@@ -26,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const kHostName = "com.dravik.zelvorn";
+const size_t kMaxFirefoxIdLength = 80;
 
 struct Browser {
     bool chromeFamily;  // takes "allowed_origins"; Firefox takes "allowed_extensions"
@@ -128,7 +129,10 @@ int runRegisterBrowser(int argc, char** argv)
     bool unregister = false;
     std::vector<std::string> chromeIds, firefoxIds;
     static const std::regex chromeId("[a-p]{32}");
-    static const std::regex firefoxId("[A-Za-z0-9._+-]+@[A-Za-z0-9._-]+|\\{[0-9A-Fa-f-]{36}\\}");
+    // Firefox takes name@domain (at most 80 characters) or a UUID in braces, 8-4-4-4-12 hex digits.
+    static const std::regex firefoxId(
+        "[A-Za-z0-9._+-]+@[A-Za-z0-9._-]+|"
+        "\\{[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\\}");
     for (int i = 2; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--user" || argument == "--system") {
@@ -141,7 +145,7 @@ int runRegisterBrowser(int argc, char** argv)
             const std::string id = argv[++i];
             if (std::regex_match(id, chromeId))
                 chromeIds.push_back(id);
-            else if (std::regex_match(id, firefoxId))
+            else if (id.size() <= kMaxFirefoxIdLength && std::regex_match(id, firefoxId))
                 firefoxIds.push_back(id);
             else
                 return usageError("not a Chrome or Firefox extension ID: " + id);
@@ -168,10 +172,12 @@ int runRegisterBrowser(int argc, char** argv)
                                shellQuoted(executable.string()) + " native \"$@\"\n";
     if (error || !writeFile(launcher, script, 0755))
         return 1;
+    // Every browser's manifest is made anew: one for IDs no longer named is removed, so that it
+    // allows no extension the user did not name this time.
     for (const auto& browser : browsers(system)) {
         const auto& ids = browser.chromeFamily ? chromeIds : firefoxIds;
-        if (!ids.empty())
-            ok = writeFile(browser.folder / manifestName, manifest(named, browser.chromeFamily, ids), 0644) && ok;
+        const fs::path file = browser.folder / manifestName;
+        ok = (ids.empty() ? removeFile(file) : writeFile(file, manifest(named, browser.chromeFamily, ids), 0644)) && ok;
     }
     return ok ? 0 : 1;
 }

@@ -2,14 +2,19 @@
 // with frames that are malformed, cut short or beyond the size limits.
 #include "ZelvornProcess.h"
 #include "common/FixtureServer.h"
+#include "common/NginxServer.h"
 #include "common/TempFolder.h"
 #include "support/JsonText.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <regex>
+#include <thread>
 
 namespace {
 
@@ -175,5 +180,70 @@ TEST_F(NativeHost, RefusesMalformedFramesAndEndsOnATruncatedOne)
         EXPECT_EQ(run.wait(), end.first.empty() ? 0 : 1);
         EXPECT_EQ(bodies(run.out()), (std::vector<std::string>{kLoaded}));
         EXPECT_EQ(run.err(), refused + end.second);
+    }
+}
+
+// A browser that stops reading for a while holds up no download: the events wait for it, the
+// progress of a task merged into its latest, every other event kept in order.
+TEST_F(NativeHost, AClientThatStopsReadingHoldsUpNoDownload)
+{
+    // Far more events than a pipe and the control's own queue hold: four or more for each file.
+    const size_t count = 2000;
+    TempFolder site;
+    std::string files;
+    for (size_t i = 0; i < count; ++i) {
+        site.writeFile(std::to_string(i), TempFolder::pattern(500));
+        files += std::string(i ? "," : "") + "{\"pathLoc\":\"" + std::to_string(i) + "\",\"fileUrl\":\"URL/" +
+                 std::to_string(i) + "\",\"lenSvr\":500}";
+    }
+    NginxServer nginx(site.path());
+    files = std::regex_replace(files, std::regex("URL"), nginx.url(""));
+    ZelvornProcess::Options options;
+    options.pipes = true;
+    ZelvornProcess& run =
+        *runs.emplace_back(std::make_unique<ZelvornProcess>(work, std::vector<std::string>{"native"}, options));
+    ASSERT_TRUE(run.write(frame(init()) +
+                          frame("{\"name\":\"add_folder\",\"id\":7,\"nameLoc\":\"many\",\"pathLoc\":\"\",\"lenSvr\":" +
+                                std::to_string(500 * count) + ",\"files\":[" + files + "]}") +
+                          frame("{\"name\":\"start_queue\"}")));
+    // Not a byte read meanwhile.
+    const auto last = work.path() / "out" / "many" / std::to_string(count - 1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::error_code error;
+    while (std::filesystem::file_size(last, error) != 500 || error) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the download was held up";
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    run.closeInput();
+    std::string bytes;
+    while (run.readBytes(std::chrono::seconds(20), bytes)) {
+    }
+    ASSERT_EQ(run.wait(), 0) << run.err();
+    EXPECT_EQ(run.err(), "");
+    const auto events = bodies(bytes);
+    const auto seen = names(events);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "down_begin"), static_cast<long>(count + 1));
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "down_complete"), static_cast<long>(count + 1));
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "down_error"), 0);
+    EXPECT_EQ(std::vector<std::string>(seen.end() - 3, seen.end()),
+              (std::vector<std::string>{"down_complete", "queue_complete", "queue_end"}));
+    // Within a task nothing is out of order: each file's events come after the end of the one
+    // before, and none after its own end.
+    int current = -1;
+    bool ended = true;
+    for (const auto& event : events) {
+        Json::Value value;
+        ASSERT_TRUE(parseJson(event, value));
+        if (!value["file"]["id"].isInt())
+            continue;
+        const int file = value["file"]["id"].asInt();
+        if (file != current) {
+            EXPECT_GT(file, current) << event;
+            EXPECT_TRUE(ended) << "file " << current << " had not ended: " << event;
+            current = file;
+        } else {
+            EXPECT_FALSE(ended) << event;
+        }
+        ended = value["name"] == "down_complete";
     }
 }

@@ -35,12 +35,13 @@ Json::Value readJson(const fs::path& file)
 
 class RegisterBrowser : public ::testing::Test {
 protected:
-    ZelvornProcess& run(const std::vector<std::string>& arguments, const std::string& destdir = "")
+    ZelvornProcess& run(const std::vector<std::string>& arguments, const std::string& destdir = "",
+                        const std::string& dataHome = "")
     {
         ZelvornProcess::Options options;
         options.environment = {{"HOME", home.string()},
                                {"XDG_CONFIG_HOME", (home / "config").string()},
-                               {"XDG_DATA_HOME", (home / "data").string()},
+                               {"XDG_DATA_HOME", dataHome.empty() ? (home / "data").string() : dataHome},
                                {"DESTDIR", destdir}};
         std::vector<std::string> words{"register-browser"};
         words.insert(words.end(), arguments.begin(), arguments.end());
@@ -91,10 +92,22 @@ TEST_F(RegisterBrowser, UserManifestsNameAHostThatAnswers)
     EXPECT_EQ(browser.wait(), 0) << browser.err();
     EXPECT_EQ(browser.out(), frame("{\"browser\":\"ie32\",\"name\":\"load_complete\",\"version\":\"1,2,56,31650\"}"));
 
+    // Registered again for Chrome alone: Firefox's manifest goes with the ID it allowed. A relative
+    // XDG_DATA_HOME is ignored, as XDG says: the launcher goes below the home folder.
+    ZelvornProcess& chromeOnly = run({"--extension-id", kChromeId}, "", "relative/data");
+    ASSERT_EQ(chromeOnly.wait(), 0) << chromeOnly.err();
+    EXPECT_FALSE(fs::exists(firefox));
+    const fs::path fallback = home / ".local/share/zelvorn/native-host";
+    EXPECT_EQ(readJson(chrome)["path"].asString(), fallback.string());
+    EXPECT_TRUE(fs::exists(fallback));
+
     ZelvornProcess& removal = run({"--unregister"});
     ASSERT_EQ(removal.wait(), 0) << removal.err();
     for (const auto& file : {chrome, chromium, firefox, launcher})
         EXPECT_FALSE(fs::exists(file)) << file;
+    ZelvornProcess& removeFallback = run({"--unregister"}, "", "relative/data");
+    ASSERT_EQ(removeFallback.wait(), 0) << removeFallback.err();
+    EXPECT_FALSE(fs::exists(fallback));
     ZelvornProcess& again = run({"--unregister"});
     EXPECT_EQ(again.wait(), 0) << "nothing left to remove is no failure: " << again.err();
 }
@@ -123,6 +136,10 @@ TEST_F(RegisterBrowser, WrongArgumentsExitTwoAndWriteNothing)
                                                   {"--extension-id"},
                                                   {"--extension-id", "ABCDEFGHIJKLMNOPABCDEFGHIJKLMNOP"},
                                                   {"--extension-id", "not an id"},
+                                                  {"--extension-id", "{------------------------------------}"},
+                                                  {"--extension-id", "{0123456789abcdef0123456789abcdef0123}"},
+                                                  {"--extension-id", "@example.org"},
+                                                  {"--extension-id", std::string(80, 'z') + "@example.org"},
                                                   {"--extension-id", kChromeId, "--global"}}) {
         ZelvornProcess& attempt = run(wrong);
         EXPECT_EQ(attempt.wait(), 2);

@@ -217,6 +217,19 @@ bool ZelvornProcess::readLines(std::chrono::milliseconds limit, std::string& lin
     return true;
 }
 
+bool ZelvornProcess::readBytes(std::chrono::milliseconds limit, std::string& bytes)
+{
+    pollfd ready{outputFd, POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(limit.count())) <= 0)
+        return true;
+    char buffer[65536];
+    const ssize_t n = read(outputFd, buffer, sizeof buffer);
+    if (n <= 0)
+        return false;
+    bytes.append(buffer, static_cast<size_t>(n));
+    return true;
+}
+
 bool ZelvornProcess::registerControl(const TempFolder& folder)
 {
     ZelvornProcess run(folder, {"register", "--user"});

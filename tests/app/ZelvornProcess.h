@@ -67,6 +67,9 @@ public:
     // '\n', to `lines`; false once the output has ended (a last line cut off by the end is dropped,
     // as a page never receives half an event).
     bool readLines(std::chrono::milliseconds limit, std::string& lines);
+    // With `pipes`: waits up to `limit` for output and appends what came to `bytes`; false once
+    // the output has ended.
+    bool readBytes(std::chrono::milliseconds limit, std::string& bytes);
 
     // Runs `zelvorn register --user` into the folder's hive; true when it succeeded.
     static bool registerControl(const TempFolder& folder);
