@@ -12,6 +12,7 @@ MiB, GiB = 1 << 20, 1 << 30
 FOLDER_FILES, FOLDER_FILE_SIZE = 1000, 16 * 1024
 TASK_FILES, TASK_FILE_SIZE = 2000, 64 * 1024
 SMALL_FILES, SMALL_FILE_SIZE = 10000, 4 * 1024
+GET_FILES = 6000  # of the small files, for `zelvorn get`
 
 
 def folder_name(index):

@@ -7,7 +7,7 @@ from pathlib import Path
 from typing import Callable
 
 from . import zelvorn
-from .data import FOLDER_FILES, SMALL_FILES, TASK_FILES, GiB, folder_name, small_name, task_name
+from .data import FOLDER_FILES, GET_FILES, SMALL_FILES, TASK_FILES, GiB, folder_name, small_name, task_name
 from .measure import Failure, Process
 
 
@@ -136,6 +136,20 @@ def small_folder(key, server, manifest):
     ], paths, many_files=True)
 
 
+def get_folder(key, server, manifest):
+    """`zelvorn get` on a folder listing against `zelvorn stdio` on the same folder as one
+    "add_folder": what get adds (its sidecar, kept as the files complete) costs little."""
+    paths = [small_name(i) for i in range(GET_FILES)]
+    urls, sha = [server.url("/" + p) for p in paths], {p: manifest[p] for p in paths}
+    files = [(p.split("/", 1)[1], u, os.path.getsize(server.root / p)) for p, u in zip(paths, urls)]
+    stdio = zelvorn_files(sha, sum(f[2] for f in files), 1, lambda out: [zelvorn.add_folder(1, "small", files)])
+    stdio.name = "zelvorn stdio"
+    return Scenario(key, f"zelvorn get on a folder of {GET_FILES:,} files of 4 KiB", [
+        Tool("zelvorn get --folder", lambda out, run_dir: zelvorn.get_folder(run_dir, out, "small", files), sha),
+        stdio,
+    ], paths, many_files=True)
+
+
 def resume(key, server, manifest):
     source, url, sha = server.root / "big.bin", server.url("/big.bin"), {"big.bin": manifest["big.bin"]}
     size = source.stat().st_size
@@ -182,5 +196,6 @@ def all_scenarios(server, manifest, with_huge):
                  five_files("3", server, manifest), folder("4", server, manifest), resume("5", server, manifest)]
     if with_huge:
         scenarios.append(memory("6", server, manifest))
-    scenarios += [many_tasks("7", server, manifest), small_folder("8", server, manifest)]
+    scenarios += [many_tasks("7", server, manifest), small_folder("8", server, manifest),
+                  get_folder("9", server, manifest)]
     return scenarios

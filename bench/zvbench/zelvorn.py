@@ -55,3 +55,11 @@ def check(run_dir: Path):
     for e in events:
         counts[e["name"]] = counts.get(e["name"], 0) + 1
     return counts
+
+
+def get_folder(run_dir: Path, out: Path, name, files):
+    """`zelvorn get --folder` on a listing of `files` ((path in the folder, URL, size)), into out."""
+    listing = run_dir / "listing.json"
+    listing.write_text(json.dumps({"name": name, "files": [{"url": url, "size": size, "path": path}
+                                                           for path, url, size in files]}))
+    return [Process([ZELVORN, "get", "--folder", listing, "-d", out], stdout=run_dir / "get.log")]
