@@ -113,6 +113,14 @@ GetTask::GetTask(int id, const std::string& directory, const FolderListing& file
 Json::Value GetTask::begin(const std::vector<std::string>& temporaries, std::vector<std::string>& notes,
                            std::vector<std::string>& warnings)
 {
+    const Json::Value command = claimAndStart(notes, warnings);
+    // Only the run that holds the sidecar can tell that no one is writing its temporaries.
+    sidecar.removeTemporaries(temporaries);
+    return command;
+}
+
+Json::Value GetTask::claimAndStart(std::vector<std::string>& notes, std::vector<std::string>& warnings)
+{
     // A second attempt only when another run made the sidecar between the look and the save.
     for (int attempt = 0; attempt < 2; ++attempt) {
         Json::Value loaded;
@@ -125,7 +133,6 @@ Json::Value GetTask::begin(const std::vector<std::string>& temporaries, std::vec
                                "; nothing done");
             return Json::Value();
         }
-        sidecar.removeTemporaries(temporaries);
         if (found == Sidecar::State::loaded && fits(loaded, why)) {
             saved = loaded;
             return resume(notes, warnings);
@@ -134,7 +141,8 @@ Json::Value GetTask::begin(const std::vector<std::string>& temporaries, std::vec
             return current == State::skipped ? Json::Value() : resume(notes, warnings);
         if (!why.empty())
             warnings.push_back(sidecar.path() + " is damaged (" + why + "): " + name + " starts over");
-        const Json::Value command = startFresh(notes, warnings);
+        const bool raced = found == Sidecar::State::missing && !sidecar.held();
+        const Json::Value command = startFresh(notes, warnings, raced);
         if (!command.isNull() || current == State::failed)
             return command;
     }
@@ -143,7 +151,7 @@ Json::Value GetTask::begin(const std::vector<std::string>& temporaries, std::vec
     return Json::Value();
 }
 
-Json::Value GetTask::startFresh(std::vector<std::string>& notes, std::vector<std::string>& warnings)
+Json::Value GetTask::startFresh(std::vector<std::string>& notes, std::vector<std::string>& warnings, bool raced)
 {
     struct stat info;
     if (::lstat((folder + "/" + name).c_str(), &info) == 0)
@@ -162,8 +170,8 @@ Json::Value GetTask::startFresh(std::vector<std::string>& notes, std::vector<std
     std::string error;
     if (keep(true, error))
         return freshCommand();
-    if (!sidecar.held() && ::lstat(sidecar.path().c_str(), &info) == 0)
-        return Json::Value();  // made by another run meanwhile: claimed again
+    if (raced && ::lstat(sidecar.path().c_str(), &info) == 0)
+        return Json::Value();  // made by another run since it was found missing: claimed again
     current = State::failed;
     warnings.push_back(name + ": not started: its state cannot be kept in " + sidecar.path() + ": " + error);
     return Json::Value();
@@ -174,7 +182,7 @@ Json::Value GetTask::resume(std::vector<std::string>& notes, std::vector<std::st
     const bool recorded = saved[M::complete].asBool();  // finished, on a file system without records
     saved.removeMember(M::complete);
     if (!saved.isMember(M::pathLoc))
-        return startFresh(notes, warnings);  // begun, but interrupted before anything was stored
+        return startFresh(notes, warnings, false);  // begun, but interrupted before anything was stored
     name = toUtf8(pathFileName(fromUtf8(saved[M::pathLoc].asString())));
     if (writtenElsewhere()) {
         current = State::failed;
@@ -205,7 +213,7 @@ Json::Value GetTask::resume(std::vector<std::string>& notes, std::vector<std::st
             saved = Json::Value(Json::objectValue);
             saved[M::fileUrl] = url;
             notes.push_back(name + ": the finished file is gone or changed; downloading it again");
-            return startFresh(notes, warnings);
+            return startFresh(notes, warnings, false);
         }
         if (size < saved[M::lenLoc].asInt64()) {
             notes.push_back(

@@ -95,7 +95,9 @@ private:
     Json::Value resumeCommand() const;
     // Starts from the saved object: checks what it claims against the disk first.
     Json::Value resume(std::vector<std::string>& notes, std::vector<std::string>& warnings);
-    Json::Value startFresh(std::vector<std::string>& notes, std::vector<std::string>& warnings);
+    Json::Value claimAndStart(std::vector<std::string>& notes, std::vector<std::string>& warnings);
+    // `raced`: the sidecar was missing, so another run may make it first.
+    Json::Value startFresh(std::vector<std::string>& notes, std::vector<std::string>& warnings, bool raced);
     // The finished download that this task's record vouches for, when there is one; a folder
     // whose files are not all there any more is taken as saved, to fetch what is missing.
     bool findFinished(std::vector<std::string>& notes);
