@@ -282,8 +282,12 @@ TEST_F(GetCommand, OneRunAtATimeHasADownload)
     ::close(writer);
     EXPECT_TRUE(holds(out() / "big.bin", partial));
 
+    // Cut shorter than its sidecar says: the download starts over, and says so.
+    fs::resize_file(out() / "big.bin", partial.size() / 2);
     ZelvornProcess& fourth = get(arguments);
     ASSERT_EQ(fourth.wait(), 0) << fourth.err();
+    EXPECT_NE(fourth.out().find("big.bin: the part on disk is shorter than saved; starting over\n"), std::string::npos)
+        << fourth.out();
     EXPECT_TRUE(holds(out() / "big.bin", big));
     EXPECT_TRUE(holds(out() / "next.bin", next));
     EXPECT_TRUE(sidecarsIn(out()).empty());
