@@ -1,5 +1,7 @@
 #include "RegisterCommand.h"
 
+#include "InstallLayout.h"
+
 #include "platform/InprocServer.h"
 #include "platform/Registry.h"
 
@@ -7,7 +9,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 namespace {
@@ -16,13 +17,6 @@ int usage()
 {
     std::fprintf(stderr, "usage: zelvorn register [--user] [--unregister] [path/to/libzelvorn2.so]\n");
     return 2;
-}
-
-std::string defaultModule()
-{
-    std::error_code error;
-    auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    return (executable.parent_path() / "libzelvorn2.so").string();
 }
 
 std::string reason(HRESULT hr)
@@ -61,7 +55,7 @@ int runRegister(int argc, char** argv)
             return usage();
     }
     if (module.empty())
-        module = defaultModule();
+        module = InstallLayout::module().string();
 
     // Registration runs no control: the module's code is loaded for its entry points only.
     void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);

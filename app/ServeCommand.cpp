@@ -1,5 +1,6 @@
 #include "ServeCommand.h"
 
+#include "InstallLayout.h"
 #include "PageServer.h"
 
 #include <signal.h>
@@ -13,10 +14,6 @@ const char* const kServeUsage = "zelvorn serve [--port N] [--allow-origin ORIGIN
 
 namespace {
 
-// The folder of the demo page: the source tree's web/ unless told otherwise.
-#ifndef ZV_WEB_ROOT
-#error "ZV_WEB_ROOT names the web/ folder"
-#endif
 constexpr uint16_t kDefaultPort = 7480;
 
 bool parsePort(const char* text, uint16_t& port)
@@ -35,7 +32,7 @@ int runServe(int argc, char** argv)
 {
     PageServer::Options options;
     options.port = kDefaultPort;
-    options.webRoot = ZV_WEB_ROOT;
+    options.webRoot = InstallLayout::webRoot();
     for (int i = 2; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--port") == 0 && hasValue && parsePort(argv[i + 1], options.port)) {

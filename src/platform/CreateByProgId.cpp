@@ -21,9 +21,13 @@ public:
             hr = Registry::open(Registry::hiveFile(Registry::Hive::Machine), machine);
         return hr;
     }
-    HRESULT defaultValue(const std::wstring& key, std::wstring* data) const
+    // `fromUser` (optional) tells whether the user's hive held the key.
+    HRESULT defaultValue(const std::wstring& key, std::wstring* data, bool* fromUser = nullptr) const
     {
-        return (user.hasKey(key) ? user : machine).queryValue(key, L"", data);
+        const bool userKey = user.hasKey(key);
+        if (fromUser)
+            *fromUser = userKey;
+        return (userKey ? user : machine).queryValue(key, L"", data);
     }
 
 private:
@@ -32,8 +36,8 @@ private:
 };
 
 // The class registered for `progId` (following CurVer to the current version) and the module
-// that serves it.
-HRESULT findClass(const std::wstring& progId, GUID& clsid, std::wstring& modulePath)
+// that serves it, with the hive that named the module.
+HRESULT findClass(const std::wstring& progId, GUID& clsid, std::wstring& modulePath, bool* moduleFromUser = nullptr)
 {
     ClassesView classes;
     HRESULT hr = classes.open();
@@ -46,7 +50,8 @@ HRESULT findClass(const std::wstring& progId, GUID& clsid, std::wstring& moduleP
     std::wstring clsidText;
     if (FAILED(classes.defaultValue(current + L"\\CLSID", &clsidText)) || !guidFromString(clsidText, clsid))
         return CO_E_CLASSSTRING;
-    if (FAILED(classes.defaultValue(L"CLSID\\" + clsidText + L"\\InprocServer32", &modulePath)) || modulePath.empty())
+    if (FAILED(classes.defaultValue(L"CLSID\\" + clsidText + L"\\InprocServer32", &modulePath, moduleFromUser)) ||
+        modulePath.empty())
         return REGDB_E_CLASSNOTREG;
     return S_OK;
 }
@@ -88,6 +93,12 @@ HRESULT prepareForPage(const ComPtr<IDispatch>& control, IUnknown* site)
 }
 
 }  // namespace
+
+HRESULT findRegisteredModule(const std::wstring& progId, std::wstring& modulePath, bool& inUserHive)
+{
+    GUID clsid;
+    return findClass(progId, clsid, modulePath, &inUserHive);
+}
 
 HRESULT createByProgId(const std::wstring& progId, IUnknown* site, IDispatch** out, std::string* detail)
 {

@@ -17,3 +17,7 @@
 // module's own. `detail` (optional) receives a text for a person: the loader's message or the
 // module file.
 HRESULT createByProgId(const std::wstring& progId, IUnknown* site, IDispatch** out, std::string* detail = nullptr);
+
+// The module `progId` is registered with, as createByProgId finds it, without loading it;
+// `inUserHive` tells whether the user's hive named it (hiding any machine registration).
+HRESULT findRegisteredModule(const std::wstring& progId, std::wstring& modulePath, bool& inUserHive);

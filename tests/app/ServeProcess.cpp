@@ -9,13 +9,14 @@
 #include <thread>
 
 ServeProcess::ServeProcess(const std::vector<std::string>& arguments,
-                           const std::map<std::string, std::string>& environment)
+                           const std::map<std::string, std::string>& environment, const std::string& program)
 {
     EXPECT_TRUE(ZelvornProcess::registerControl(dir));
     std::vector<std::string> words{"serve", "--port", "0"};
     words.insert(words.end(), arguments.begin(), arguments.end());
     ZelvornProcess::Options options;
     options.environment = environment;
+    options.program = program;
     process.emplace(dir, words, options);
 
     const std::regex address(R"(http://127\.0\.0\.1:(\d+)/)");

@@ -19,9 +19,10 @@ class ServeProcess {
 public:
     // Starts `zelvorn serve --port 0` with `arguments` after it, and `environment` settings that
     // replace its own and the inherited ones; fails the test (and leaves port() 0) when it does not
-    // print its address.
+    // print its address. `program` runs another zelvorn (an installed one) in place of the built
+    // one.
     explicit ServeProcess(const std::vector<std::string>& arguments = {},
-                          const std::map<std::string, std::string>& environment = {});
+                          const std::map<std::string, std::string>& environment = {}, const std::string& program = "");
     ~ServeProcess();
     ServeProcess(const ServeProcess&) = delete;
     ServeProcess& operator=(const ServeProcess&) = delete;
@@ -33,11 +34,13 @@ public:
     // VmRSS and the number of threads, from /proc/<pid>/status.
     size_t residentBytes() const;
     int threads() const;
+    // The files it has mapped (/proc/<pid>/maps).
+    std::string maps() const { return process->maps(); }
     // SIGTERM, then the exit status (-1 when it did not exit by itself, within 30 s).
     int stop();
 
 private:
     TempFolder dir;
-    std::optional<ZelvornProcess> process;  // started once the control is registered in `dir`
+    std::optional<ZelvornProcess> process;  // started once the control is registered
     uint16_t listening = 0;
 };

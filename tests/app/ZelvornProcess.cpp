@@ -181,6 +181,11 @@ std::string ZelvornProcess::procStatus(const std::string& name) const
     return "";
 }
 
+std::string ZelvornProcess::maps() const
+{
+    return ended ? "" : TempFolder::readFile("/proc/" + std::to_string(pid) + "/maps");
+}
+
 bool ZelvornProcess::write(const std::string& bytes)
 {
     for (size_t done = 0; done < bytes.size();) {

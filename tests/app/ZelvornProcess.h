@@ -59,6 +59,8 @@ public:
     std::string err() const;
     // A field of the child's /proc/<pid>/status ("VmRSS", "Threads"...), "" once it has ended.
     std::string procStatus(const std::string& name) const;
+    // The child's /proc/<pid>/maps: every file it has mapped, its libraries among them.
+    std::string maps() const;
 
     // With `pipes`: writes all of `bytes`; false when the child no longer reads.
     bool write(const std::string& bytes);
