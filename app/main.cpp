@@ -6,7 +6,8 @@
 //                    registers the control's module (by default this executable's own,
 //                    InstallLayout.h) in the machine's or, with --user, the user's hive.
 //   zelvorn serve    the demo page and zelvorn.js over HTTP, a control for each page that
-//                    connects over a WebSocket (ServeCommand.h).
+//                    connects over a WebSocket (ServeCommand.h); with --install-user-service
+//                    or --remove-user-service, its systemd user unit (UserServiceCommand.h).
 //   zelvorn get      resumable downloads from the command line (GetCommand.h).
 //   zelvorn native   one control for a browser extension, over native messaging (NativeHost.h).
 //   zelvorn register-browser
@@ -19,6 +20,7 @@
 #include "RegistrationCheck.h"
 #include "ServeCommand.h"
 #include "StdioHost.h"
+#include "UserServiceCommand.h"
 
 #include <unistd.h>
 
@@ -41,8 +43,9 @@ void printUsage(std::FILE* to)
                  "       %s\n"
                  "       zelvorn native\n"
                  "       %s\n"
+                 "       %s\n"
                  "       %s\n",
-                 kGetUsage, kRegisterBrowserUsage, kServeUsage);
+                 kGetUsage, kRegisterBrowserUsage, kServeUsage, kUserServiceUsage);
 }
 
 int usage()
@@ -85,6 +88,8 @@ int main(int argc, char** argv)
         }
     }
     const bool serve = std::strcmp(argv[1], "serve") == 0;
+    if (serve && wantsUserService(argc, argv))
+        return runUserService(argc, argv);
     // On a thread of its own: with the registry read on the main thread before the module is
     // loaded, LeakSanitizer of this toolchain crashes at a host's exit now and then (see the
     // note on test_module in tests/CMakeLists.txt).

@@ -1,16 +1,15 @@
 // A host killed with SIGKILL at random moments while it downloads files and a folder, each time
 // resumed in a new host from what the page saved of the events it had read: every file ends
 // byte-identical, and no length the page saved is ever ahead of its file on disk.
+#include "SavedTasks.h"
 #include "ZelvornProcess.h"
 #include "common/FixtureServer.h"
 #include "common/TempFolder.h"
-#include "support/JsonText.h"
 
 #include <gtest/gtest.h>
 #include <json/value.h>
 
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -28,143 +27,6 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr int kKills = 50;  // in a row, before one host may run to the end
-
-int64_t sizeOnDisk(const std::string& path)
-{
-    struct stat info;
-    return path.empty() || ::stat(path.c_str(), &info) != 0 ? 0 : static_cast<int64_t>(info.st_size);
-}
-
-// What a page keeps of its tasks: for each, the object it sends again to resume it, updated
-// from the events it reads.
-class Page {
-public:
-    void add(Json::Value task) { tasks[task["id"].asInt()].saved = std::move(task); }
-
-    // Settings, every unfinished task, and the start.
-    std::string commands(const std::string& downloads) const
-    {
-        Json::Value init;
-        init["name"] = "init";
-        init["config"]["Folder"] = downloads;
-        init["config"]["ThreadCount"] = 5;
-        std::string text = writeCompactJson(init);
-        for (const auto& task : tasks)
-            if (!task.second.done)
-                text += writeCompactJson(task.second.saved);
-        return text + "{\"name\":\"start_queue\"}\n";
-    }
-
-    void read(const std::string& line)
-    {
-        Json::Value event;
-        if (!parseJson(line, event) || !event.isObject()) {
-            ADD_FAILURE() << "not an event: " << line;
-            return;
-        }
-        const std::string name = event["name"].asString();
-        const auto found = tasks.find(event.get("id", -1).asInt());
-        if (found == tasks.end())
-            return;
-        Task& task = found->second;
-        Json::Value& saved = task.saved;
-        if (name == "down_error")
-            errors.push_back(line);
-        if (name == "down_recv_size" && !saved.isMember("files"))
-            saved["lenSvr"] = event["len"];
-        if (name == "down_recv_name" && !saved.isMember("files"))
-            saved["pathLoc"] = event["pathLoc"];
-        if (name == "init_end") {
-            saved = event;
-            saved["name"] = "add_folder";
-        }
-        if (name == "down_complete" && (!saved.isMember("files") || event["all"].asBool()))
-            task.done = true;
-        if (name != "down_process")
-            return;
-        saved["lenLoc"] = event["lenLoc"];
-        if (!saved.isMember("files")) {
-            expectOnDisk(saved, line);
-            return;
-        }
-        const Json::ArrayIndex file = event["file"]["id"].asUInt();
-        if (file < saved["files"].size()) {
-            saved["files"][file]["lenLoc"] = event["file"]["lenLoc"];
-            expectOnDisk(saved["files"][file], line);
-        }
-    }
-
-    bool finished() const
-    {
-        for (const auto& task : tasks)
-            if (!task.second.done)
-                return false;
-        return true;
-    }
-
-    // Every file a saved task names holds at least the bytes the page saved for it.
-    void expectAllOnDisk() const
-    {
-        for (const auto& task : tasks) {
-            const Json::Value& saved = task.second.saved;
-            if (!saved.isMember("files"))
-                expectOnDisk(saved, "task " + std::to_string(task.first));
-            for (const Json::Value& file : saved["files"])
-                expectOnDisk(file, "folder " + std::to_string(task.first));
-        }
-    }
-
-    // True when the page has saved a file that is part way through.
-    bool partWay() const
-    {
-        const auto part = [](const Json::Value& file) {
-            const int64_t saved = file.get("lenLoc", 0).asInt64();
-            return saved > 0 && saved < file.get("lenSvr", 0).asInt64();
-        };
-        for (const auto& task : tasks) {
-            const Json::Value& saved = task.second.saved;
-            if (!saved.isMember("files") && part(saved))
-                return true;
-            for (const Json::Value& file : saved["files"])
-                if (part(file))
-                    return true;
-        }
-        return false;
-    }
-
-    // The local file of a file task, or of the n-th file of a folder.
-    std::string path(int id, int file = -1) const
-    {
-        const Json::Value& saved = tasks.at(id).saved;
-        return (file < 0 ? saved : saved["files"][file])["pathLoc"].asString();
-    }
-
-    std::vector<std::string> errors;
-
-private:
-    struct Task {
-        Json::Value saved;
-        bool done = false;
-    };
-
-    static void expectOnDisk(const Json::Value& file, const std::string& context)
-    {
-        const int64_t saved = file.get("lenLoc", 0).asInt64();
-        const std::string path = file.get("pathLoc", "").asString();
-        EXPECT_LE(saved, sizeOnDisk(path)) << "saved lenLoc is ahead of " << path << ": " << context;
-    }
-
-    std::map<int, Task> tasks;
-};
-
-Json::Value fileTask(int id, const std::string& url)
-{
-    Json::Value task;
-    task["name"] = "add_file";
-    task["id"] = id;
-    task["fileUrl"] = url;
-    return task;
-}
 
 unsigned testSeed()
 {
@@ -210,10 +72,10 @@ TEST(CrashResume, HostsKilledAtRandomResumeUntilEveryFileIsWhole)
                                                serve("/docs/sub/b.bin", TempFolder::pattern(400000), false),
                                                serve("/docs/empty.txt", "", false)};
 
-    Page page;
-    page.add(fileTask(1, server.url("/big.bin")));
-    page.add(fileTask(2, server.url("/drip.bin")));
-    page.add(fileTask(3, server.url("/small.bin")));
+    SavedTasks page;
+    page.add(SavedTasks::fileTask(1, server.url("/big.bin")));
+    page.add(SavedTasks::fileTask(2, server.url("/drip.bin")));
+    page.add(SavedTasks::fileTask(3, server.url("/small.bin")));
     Json::Value folder;
     folder["name"] = "add_folder";
     folder["id"] = 4;

@@ -18,9 +18,10 @@ TEST(Usage, HelpListsEveryCommandAndOption)
         EXPECT_EQ(run.wait(), 0);
         EXPECT_EQ(run.err(), "");
         const std::string usage = run.out();
-        for (const char* word : {"zelvorn stdio", "zelvorn register ", "zelvorn get URL", "zelvorn native",
-                                 "zelvorn register-browser", " -d DIR", " -j N", "--cookie TEXT",
-                                 "--folder LISTING.json", "--extension-id ID", "--system", "--unregister"})
+        for (const char* word :
+             {"zelvorn stdio", "zelvorn register ", "zelvorn get URL", "zelvorn native", "zelvorn register-browser",
+              " -d DIR", " -j N", "--cookie TEXT", "--folder LISTING.json", "--extension-id ID", "--system",
+              "--unregister", "--install-user-service", "--remove-user-service"})
             EXPECT_NE(usage.find(word), std::string::npos) << word << " missing from:\n" << usage;
     }
     for (const std::vector<std::string>& wrong : {std::vector<std::string>{}, {"fetch"}}) {
