@@ -2,7 +2,7 @@
 # (/usr/local unless told); `cpack --config build/CPackConfig.cmake` makes the .deb, for /usr:
 #
 #   bin/zelvorn                     lib/zelvorn/libzelvorn2.so, libzv_platform.so
-#   share/zelvorn/web/              share/doc/zelvorn/ (README)
+#   share/zelvorn/web/              share/doc/zelvorn/ (README, the sample extension)
 #   share/man/man1/zelvorn.1.gz     lib/systemd/user/zelvorn.service
 #
 # The executable finds its module and web/ relative to itself (app/InstallLayout.h).
@@ -13,6 +13,7 @@ install(TARGETS zelvorn2 zv_platform LIBRARY DESTINATION lib/zelvorn)
 set_target_properties(zelvorn2 zv_platform PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/web/ DESTINATION share/zelvorn/web)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/zelvorn)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION share/doc/zelvorn/examples)
 
 # The unit names the executable where this install puts it, which only the install knows (a
 # package is installed for its own prefix).
