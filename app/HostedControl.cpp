@@ -91,6 +91,26 @@ bool HostedControl::afterEvents(std::function<void()> call)
     return page->post(std::move(call));
 }
 
+bool HostedControl::busy()
+{
+    bool running = false;
+    page->invoke([&] {
+        if (queue)
+            queue->IsBusy(&running);
+    });
+    return running;
+}
+
+bool HostedControl::whenIdle(std::function<void()> call)
+{
+    return page->post([this, apartment = page, call = std::move(call)] {
+        // The queue may end on any thread: the call goes back to the apartment, behind the events.
+        const auto after = [apartment, call] { apartment->post(call); };
+        if (!queue || FAILED(queue->AdviseIdle(after)))
+            after();
+    });
+}
+
 void HostedControl::waitForQueueEnd()
 {
     struct Idle {

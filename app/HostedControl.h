@@ -47,6 +47,11 @@ public:
     // Queues `call` on the apartment thread and returns at once: it runs once the events being
     // delivered now have reached the listener. False when the apartment has ended.
     bool afterEvents(std::function<void()> call);
+    // True while a queue runs or a job still has events to send. On the apartment thread too.
+    bool busy();
+    // Queues `call` on the apartment thread and returns at once: it runs after the events, once
+    // no queue runs and no job has events to send. False when the apartment has ended.
+    bool whenIdle(std::function<void()> call);
     // Returns once no queue runs and every job has sent its last event.
     void waitForQueueEnd();
     // Stops the queue and every running job; does not wait.

@@ -4,7 +4,6 @@
 #include <boost/beast/websocket/rfc6455.hpp>
 
 #include <chrono>
-#include <cstdio>
 
 namespace beast = boost::beast;
 namespace http = boost::beast::http;
@@ -17,8 +16,8 @@ constexpr std::chrono::seconds kIdleLimit{30};
 }  // namespace
 
 HttpConnection::HttpConnection(boost::asio::ip::tcp::socket socket, const RequestPolicy& rules, const StaticFiles& web,
-                               PageSession::Hooks hooks)
-    : stream(std::move(socket)), policy(rules), files(web), pageHooks(std::move(hooks))
+                               std::shared_ptr<SessionTable> table, RateLimitedLog& refusals)
+    : stream(std::move(socket)), policy(rules), files(web), sessions(std::move(table)), log(refusals)
 {
 }
 
@@ -60,15 +59,17 @@ void HttpConnection::handle(PageSession::Request request)
 
     const std::string target(request.target());
     if (beast::websocket::is_upgrade(request)) {
-        if (target != "/control")
+        if (target.substr(0, target.find('?')) != "/control")
             return refuse(request, http::status::not_found, "no WebSocket endpoint here; the control is at /control");
         std::string origin(request[http::field::origin]);
         const std::string originProblem = policy.checkOrigin(origin);
-        if (!originProblem.empty())
-            return refuse(request, http::status::forbidden, originProblem);
         stream.expires_never();
-        std::make_shared<PageSession>(std::move(stream), pageHooks)->start(std::move(request), std::move(origin));
-        return;
+        auto page = std::make_shared<PageSession>(std::move(stream), log);
+        if (!originProblem.empty()) {
+            log.line("refused GET /control: " + originProblem);
+            return page->refuse(std::move(request), PageSession::kPolicy, originProblem);
+        }
+        return page->start(std::move(request), sessions, std::move(origin));
     }
     if (request.method() != http::verb::get && request.method() != http::verb::head)
         return refuse(request, http::status::method_not_allowed, "only GET and HEAD are served");
@@ -104,8 +105,8 @@ void HttpConnection::handle(PageSession::Request request)
 
 void HttpConnection::refuse(const PageSession::Request& request, http::status status, const std::string& why)
 {
-    std::fprintf(stderr, "zelvorn serve: refused %s %s: %d %s\n", std::string(request.method_string()).c_str(),
-                 std::string(request.target()).substr(0, 200).c_str(), static_cast<int>(status), why.c_str());
+    log.line("refused " + std::string(request.method_string()) + " " + std::string(request.target()).substr(0, 200) +
+             ": " + std::to_string(static_cast<int>(status)) + " " + why);
     auto response =
         std::make_shared<http::response<http::string_body>>(status, request.version() ? request.version() : 11);
     response->set(http::field::server, "zelvorn");

@@ -1,13 +1,16 @@
 // HttpConnection: one TCP connection to `zelvorn serve` while it speaks HTTP. It checks every
 // request against the RequestPolicy, answers GET and HEAD with the files of web/, and hands a
-// WebSocket upgrade of "/control" from an allowed origin to a new PageSession. A refused
-// request gets a status and a one-line text saying why, and is logged on standard error.
+// WebSocket upgrade of "/control" to a new PageSession, which attaches a page of an allowed
+// origin to its session and tells any other why it is refused. A refused request gets a status
+// and a one-line text saying why, and a line on standard error (RateLimitedLog).
 //
 // Owned by its pending socket operations (shared); runs on the connection's strand.
 #pragma once
 
 #include "PageSession.h"
+#include "RateLimitedLog.h"
 #include "RequestPolicy.h"
+#include "SessionTable.h"
 #include "StaticFiles.h"
 
 #include <boost/asio/ip/tcp.hpp>
@@ -21,7 +24,7 @@
 class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
 public:
     HttpConnection(boost::asio::ip::tcp::socket socket, const RequestPolicy& policy, const StaticFiles& files,
-                   PageSession::Hooks pageHooks);
+                   std::shared_ptr<SessionTable> sessions, RateLimitedLog& log);
     void start();
 
 private:
@@ -35,7 +38,8 @@ private:
     boost::beast::tcp_stream stream;
     const RequestPolicy& policy;
     const StaticFiles& files;
-    const PageSession::Hooks pageHooks;
+    const std::shared_ptr<SessionTable> sessions;
+    RateLimitedLog& log;
     boost::beast::flat_buffer buffer;
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser;
 };

@@ -2,16 +2,33 @@
 
 #include "HttpConnection.h"
 
+#include <boost/asio/post.hpp>
+
+#include <algorithm>
 #include <chrono>
 
 namespace {
 
 // Two threads: one page's socket work never waits for another's.
 constexpr int kPoolThreads = 2;
+// Out of file descriptors, the server waits before it accepts again instead of spinning: the
+// connection stays in the backlog until a page or a session lets one go.
+constexpr std::chrono::milliseconds kFirstPause{50};
+constexpr std::chrono::milliseconds kLongestPause{1000};
+
+bool outOfDescriptors(const boost::system::error_code& error)
+{
+    return error == boost::asio::error::no_descriptors || error == boost::asio::error::no_buffer_space ||
+           error == boost::asio::error::no_memory || error.value() == ENFILE;
+}
 
 }  // namespace
 
-PageServer::PageServer(Options settings) : options(std::move(settings)), files(options.webRoot) {}
+PageServer::PageServer(Options settings)
+    : options(std::move(settings)), files(options.webRoot),
+      sessions(SessionTable::create(context, options.sessionLimit, options.timing))
+{
+}
 
 PageServer::~PageServer()
 {
@@ -48,82 +65,49 @@ void PageServer::acceptNext()
                                                                     boost::asio::ip::tcp::socket socket) {
         if (error == boost::asio::error::operation_aborted)
             return;  // stopped
-        if (!error)
-            std::make_shared<HttpConnection>(std::move(socket), *policy, files, pageHooks())->start();
+        if (outOfDescriptors(error))
+            return acceptLater();
+        pause = std::chrono::milliseconds(0);
+        if (!error) {
+            // Events and acknowledgements are small messages that must not wait for each other.
+            boost::system::error_code ignored;
+            socket.set_option(boost::asio::ip::tcp::no_delay(true), ignored);
+            std::make_shared<HttpConnection>(std::move(socket), *policy, files, sessions, log)->start();
+        }
         acceptNext();
     });
 }
 
-PageSession::Hooks PageServer::pageHooks()
+void PageServer::acceptLater()
 {
-    PageSession::Hooks hooks;
-    hooks.opened = [pages = pages](const std::shared_ptr<PageSession>& session) {
-        std::lock_guard<std::mutex> lock(pages->lock);
-        pages->sessions[session.get()] = session;
-        ++pages->live;
-    };
-    hooks.closed = [pages = pages](PageSession* session) {
-        std::lock_guard<std::mutex> lock(pages->lock);
-        pages->sessions.erase(session);
-    };
-    hooks.pageEnded = [pages = pages] {
-        std::lock_guard<std::mutex> lock(pages->lock);
-        --pages->live;
-        pages->changed.notify_all();
-    };
-    return hooks;
+    pause = std::min(std::max(pause * 2, kFirstPause), kLongestPause);
+    log.line("out of file descriptors; accepting again in " + std::to_string(pause.count()) + " ms");
+    acceptPause.expires_after(pause);
+    acceptPause.async_wait([this](boost::system::error_code error) {
+        if (!error && acceptor.is_open())
+            acceptNext();
+    });
 }
 
-bool PageServer::stopDownloads(std::chrono::seconds patience)
+bool PageServer::stopDownloads(std::chrono::milliseconds patience)
 {
-    std::shared_ptr<PageSession> open;
-    {
-        std::lock_guard<std::mutex> lock(pages->lock);
-        for (auto& [key, session] : pages->sessions)
-            if ((open = session.lock()))
-                break;
-    }
-    // With no page open, downloads of pages closed before may still run: a control of the
-    // server's own stops them.
-    std::shared_ptr<PageControl> own;
-    if (!open)
-        own = PageControl::open("", {[](const std::string&) {}, [](const std::string&) {}, [] {}});
-    PageControl& control = open ? open->control() : *own;
-    control.stopQueue();
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    bool ended = true;
-    while (control.busy()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ended = false;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (own)
-        own->unload();
-    return ended;
+    return sessions->endAll(patience);
 }
 
 void PageServer::stop()
 {
     if (pool.empty())
         return;
-    boost::asio::post(acceptor.get_executor(), [this] { acceptor.close(); });
-    std::vector<std::shared_ptr<PageSession>> open;
-    {
-        std::lock_guard<std::mutex> lock(pages->lock);
-        for (auto& [key, session] : pages->sessions)
-            if (auto alive = session.lock())
-                open.push_back(alive);
-    }
-    for (auto& session : open)
-        session->close();
-    open.clear();
-    {
-        // A page whose command still runs (an open folder dialog) may keep its control longer.
-        std::unique_lock<std::mutex> lock(pages->lock);
-        pages->changed.wait_for(lock, std::chrono::seconds(10), [&] { return pages->live == 0; });
-    }
+    boost::asio::post(acceptStrand, [this] {
+        boost::system::error_code ignored;
+        acceptor.close(ignored);
+        acceptPause.cancel();
+    });
+    sessions->endAll(std::chrono::seconds(10));
+    // The pages of the sessions that ended are being told so: a moment for their close frames.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (PageSession::open() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     context.stop();
     for (auto& thread : pool)
         thread.join();

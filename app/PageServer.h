@@ -1,26 +1,27 @@
 // PageServer: `zelvorn serve`'s server. It listens on 127.0.0.1 only, serves the files of web/
-// and gives every page that opens the WebSocket "/control" a control of its own
-// (HttpConnection, PageSession). Its sockets run on a small pool of threads.
+// and attaches every page that opens the WebSocket "/control" to a session of its tab
+// (HttpConnection, PageSession, SessionTable), each with a control of its own in a host process
+// of its own. Its sockets run on a small pool of threads.
 //
 // Owned by the serve command for the life of the process; start(), stopDownloads() and stop()
 // are called from that command's thread. The pool's threads use the server until stop() has
 // returned.
 #pragma once
 
-#include "PageSession.h"
+#include "RateLimitedLog.h"
 #include "RequestPolicy.h"
+#include "SessionTable.h"
 #include "StaticFiles.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -32,6 +33,8 @@ public:
         uint16_t port = 0;  // 0: a free port of the system's choice
         std::vector<std::string> allowedOrigins;
         std::filesystem::path webRoot;
+        size_t sessionLimit = SessionTable::kDefaultLimit;
+        Session::Timing timing;
     };
 
     explicit PageServer(Options options);
@@ -41,32 +44,27 @@ public:
     bool start(std::string& error);
     // The port it listens on, once started.
     uint16_t port() const { return listening; }
-    // Stops the process's downloads, through an open page's control when there is one, so that
-    // the pages hear how their tasks ended; waits (up to `patience`) until they have. False
-    // when some still run then.
-    bool stopDownloads(std::chrono::seconds patience);
-    // Stops listening, closes every page and waits until their controls are released.
+    // Stops every session's downloads, so that their pages hear how their tasks ended, and ends
+    // the sessions; waits (up to `patience`) until their hosts have exited. False when some
+    // still run then.
+    bool stopDownloads(std::chrono::milliseconds patience);
+    // Stops listening, ends every session and closes every page.
     void stop();
 
 private:
     void acceptNext();
-    PageSession::Hooks pageHooks();
+    void acceptLater();
 
     const Options options;
     const StaticFiles files;
+    RateLimitedLog log;
     std::optional<RequestPolicy> policy;  // set by start() before the first accept
     boost::asio::io_context context;
-    boost::asio::ip::tcp::acceptor acceptor{boost::asio::make_strand(context)};  // its strand only, once started
+    const std::shared_ptr<SessionTable> sessions;
+    const boost::asio::strand<boost::asio::io_context::executor_type> acceptStrand{boost::asio::make_strand(context)};
+    boost::asio::ip::tcp::acceptor acceptor{acceptStrand};  // its strand only, once started
+    boost::asio::steady_timer acceptPause{acceptStrand};    // its strand only
+    std::chrono::milliseconds pause{0};                     // its strand only: after running out of descriptors
     std::vector<std::thread> pool;
     uint16_t listening = 0;
-
-    // The open pages, shared with their sessions' hooks: a session that ends after the server
-    // (its socket work dropped by stop()) still finds them.
-    struct Pages {
-        std::mutex lock;
-        std::condition_variable changed;
-        std::map<PageSession*, std::weak_ptr<PageSession>> sessions;  // guarded by lock
-        int live = 0;  // guarded by lock: pages whose control is not yet released
-    };
-    const std::shared_ptr<Pages> pages = std::make_shared<Pages>();
 };

@@ -1,67 +1,109 @@
 #include "PageSession.h"
 
+#include "PageFrame.h"
 #include "RequestPolicy.h"
+#include "Session.h"
+#include "SessionTable.h"
 
 #include <boost/asio/post.hpp>
 
+#include <atomic>
 #include <chrono>
-#include <cstdio>
 
 namespace beast = boost::beast;
+namespace http = boost::beast::http;
 namespace websocket = boost::beast::websocket;
 
 namespace {
 
-void logClose(const std::string& why)
+// True when the page offers the framed protocol among its subprotocols.
+bool asksForFrames(const PageSession::Request& upgrade)
 {
-    std::fprintf(stderr, "zelvorn serve: page closed: %s\n", why.c_str());
+    const std::string offered(upgrade[http::field::sec_websocket_protocol]);
+    size_t start = 0;
+    while (start <= offered.size()) {
+        size_t end = offered.find(',', start);
+        if (end == std::string::npos)
+            end = offered.size();
+        const size_t first = offered.find_first_not_of(" \t", start);
+        const size_t last = offered.find_last_not_of(" \t", end == 0 ? 0 : end - 1);
+        if (first < end && last != std::string::npos && last >= first &&
+            offered.compare(first, last - first + 1, PageFrame::kProtocol) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
+
+// The value of `name` in the target's query ("" when absent); keys and page ids need no decoding.
+std::string queryValue(const std::string& target, const std::string& name)
+{
+    const size_t query = target.find('?');
+    if (query == std::string::npos)
+        return "";
+    size_t start = query + 1;
+    while (start < target.size()) {
+        size_t end = target.find('&', start);
+        if (end == std::string::npos)
+            end = target.size();
+        if (target.compare(start, name.size() + 1, name + "=") == 0)
+            return target.substr(start + name.size() + 1, end - start - name.size() - 1);
+        start = end + 1;
+    }
+    return "";
+}
+
+std::atomic<int> pagesOpen{0};
 
 }  // namespace
 
-PageSession::PageSession(beast::tcp_stream stream, Hooks session) : socket(std::move(stream)), hooks(std::move(session))
+PageSession::PageSession(beast::tcp_stream stream, RateLimitedLog& refusals) : socket(std::move(stream)), log(refusals)
 {
+    ++pagesOpen;
 }
 
 PageSession::~PageSession()
 {
-    if (page)
-        page->unload();
-    hooks.closed(this);
+    leave();
+    --pagesOpen;
 }
 
-void PageSession::start(Request upgrade, std::string origin)
+int PageSession::open()
 {
+    return pagesOpen.load();
+}
+
+void PageSession::start(Request upgrade, std::shared_ptr<SessionTable> sessions, std::string origin)
+{
+    pageOrigin = std::move(origin);
+    table = std::move(sessions);
+    const std::string target(upgrade.target());
+    key = queryValue(target, "session");
+    pageId = queryValue(target, "page").substr(0, 64);
+    accept(std::move(upgrade));
+}
+
+void PageSession::refuse(Request upgrade, uint16_t code, std::string reason)
+{
+    closing = true;
+    closeCode = code;
+    closeReason = std::move(reason);
+    accept(std::move(upgrade));
+}
+
+void PageSession::accept(Request upgrade)
+{
+    framed = asksForFrames(upgrade);
     beast::get_lowest_layer(socket).expires_never();
     socket.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
-    socket.set_option(websocket::stream_base::decorator(
-        [](websocket::response_type& response) { response.set(beast::http::field::server, "zelvorn"); }));
+    socket.set_option(websocket::stream_base::decorator([framed = framed](websocket::response_type& response) {
+        response.set(http::field::server, "zelvorn");
+        // A browser that offered subprotocols fails a handshake that picks none, also a refusal's.
+        if (framed)
+            response.set(http::field::sec_websocket_protocol, PageFrame::kProtocol);
+    }));
     socket.read_message_max(RequestPolicy::kMaxMessageBytes);
-
-    const std::weak_ptr<PageSession> weak = shared_from_this();
-    PageControl::Callbacks callbacks;
-    callbacks.event = [weak](const std::string& event) {
-        if (auto self = weak.lock())
-            boost::asio::post(self->socket.get_executor(), [self, event] { self->send(event); });
-    };
-    callbacks.failed = [weak](const std::string& why) {
-        if (auto self = weak.lock())
-            boost::asio::post(self->socket.get_executor(), [self, why] {
-                logClose(why);
-                self->closeWith(websocket::close_code::internal_error, why);
-            });
-    };
-    callbacks.ended = hooks.pageEnded;
-    page = PageControl::open(std::move(origin), std::move(callbacks));
-    hooks.opened(shared_from_this());
     socket.async_accept(upgrade, beast::bind_front_handler(&PageSession::onAccept, shared_from_this()));
-}
-
-void PageSession::close()
-{
-    boost::asio::post(socket.get_executor(), [self = shared_from_this()] {
-        self->closeWith(websocket::close_code::going_away, "the server is stopping");
-    });
 }
 
 void PageSession::onAccept(beast::error_code error)
@@ -69,11 +111,47 @@ void PageSession::onAccept(beast::error_code error)
     if (error)
         return;
     accepted = true;
-    if (closing) {  // closed before the handshake was over
+    if (closing) {  // refused, or closed before the handshake was over
         closing = false;
         closeWith(closeCode, closeReason);
+        return;
+    }
+    std::string refusal;
+    bool full = false;
+    auto sessions = std::move(table);
+    session = sessions->attach(shared_from_this(), framed, key, pageOrigin, pageId, refusal, full);
+    if (!session) {
+        log.line("page refused: " + refusal);
+        closeWith(full ? kFull : kInternalError, refusal);
+        return;
     }
     readNext();
+}
+
+void PageSession::bind(std::shared_ptr<Session> attached)
+{
+    boost::asio::post(socket.get_executor(), [self = shared_from_this(), attached = std::move(attached)] {
+        if (self->session && self->session != attached)
+            self->session->detach(self.get());
+        self->session = attached;
+    });
+}
+
+void PageSession::send(EventOutbox::Text text)
+{
+    boost::asio::post(socket.get_executor(),
+                      [self = shared_from_this(), text = std::move(text)] { self->queue(std::move(text)); });
+}
+
+void PageSession::send(std::string text)
+{
+    send(std::make_shared<const std::string>(std::move(text)));
+}
+
+void PageSession::close(uint16_t code, std::string reason)
+{
+    boost::asio::post(socket.get_executor(),
+                      [self = shared_from_this(), code, reason = std::move(reason)] { self->closeWith(code, reason); });
 }
 
 void PageSession::readNext()
@@ -84,30 +162,53 @@ void PageSession::readNext()
 void PageSession::onRead(beast::error_code error, size_t)
 {
     if (error == websocket::error::message_too_big)
-        logClose("a message longer than " + std::to_string(RequestPolicy::kMaxMessageBytes) + " bytes");
-    if (error)
-        return;  // the socket has closed: the page unloads with this session
+        log.line("page closed: a message longer than " + std::to_string(RequestPolicy::kMaxMessageBytes) + " bytes");
+    if (error) {
+        leave();  // the socket has closed: the page has gone from its session
+        return;
+    }
     if (socket.got_binary()) {
-        logClose("a binary message");
-        closeWith(websocket::close_code::unknown_data, "text messages only");
+        log.line("page closed: a binary message");
+        closeWith(static_cast<uint16_t>(websocket::close_code::unknown_data), "text messages only");
     } else {
-        page->post(beast::buffers_to_string(incoming.data()));
+        onMessage(beast::buffers_to_string(incoming.data()));
     }
     incoming.consume(incoming.size());
     readNext();
 }
 
-void PageSession::send(std::string event)
+void PageSession::onMessage(std::string message)
 {
-    if (closing)
+    if (!session || closing)
         return;
-    unsentBytes += event.size();
+    if (!framed)
+        return session->command(this, 0, std::move(message));
+    PageFrame::Kind kind;
+    uint64_t number = 0;
+    std::string text;
+    if (!PageFrame::parse(message, kind, number, text)) {
+        log.line("page closed: a message that is not of the " + std::string(PageFrame::kProtocol) + " protocol");
+        return closeWith(kPolicy, std::string("not a message of the ") + PageFrame::kProtocol + " protocol");
+    }
+    if (kind == PageFrame::Kind::command)
+        session->command(this, number, std::move(text));
+    else if (kind == PageFrame::Kind::acknowledged)
+        session->acknowledge(this, number);
+    else
+        session->pong(this, number);
+}
+
+void PageSession::queue(EventOutbox::Text text)
+{
+    if (closing || !accepted)
+        return;
+    unsentBytes += text->size();
     if (unsentBytes > RequestPolicy::kMaxUnsentBytes) {
-        logClose("the page does not read its events");
-        closeWith(websocket::close_code::policy_error, "events not read");
+        log.line("page closed: the page does not read its events");
+        closeWith(kPolicy, "events not read");
         return;
     }
-    unsent.push_back(std::move(event));
+    unsent.push_back(std::move(text));
     if (!writing)
         writeNext();
 }
@@ -116,17 +217,17 @@ void PageSession::writeNext()
 {
     writing = true;
     socket.text(true);
-    socket.async_write(boost::asio::buffer(unsent.front()),
+    socket.async_write(boost::asio::buffer(*unsent.front()),
                        [self = shared_from_this()](beast::error_code error, size_t) {
                            self->writing = false;
-                           self->unsentBytes -= self->unsent.front().size();
+                           self->unsentBytes -= self->unsent.front()->size();
                            self->unsent.pop_front();
                            if (!error && !self->unsent.empty() && !self->closing)
                                self->writeNext();
                        });
 }
 
-void PageSession::closeWith(websocket::close_code code, const std::string& reason)
+void PageSession::closeWith(uint16_t code, const std::string& reason)
 {
     if (closing)
         return;
@@ -136,12 +237,20 @@ void PageSession::closeWith(websocket::close_code code, const std::string& reaso
         closeReason = reason;
         return;
     }
+    leave();
     // A close frame carries at most 123 bytes of reason.
-    socket.async_close(websocket::close_reason(code, reason.substr(0, 123)),
+    socket.async_close(websocket::close_reason(static_cast<websocket::close_code>(code), reason.substr(0, 123)),
                        [self = shared_from_this()](beast::error_code) { self->closeLimit.cancel(); });
     closeLimit.expires_after(std::chrono::seconds(2));
     closeLimit.async_wait([self = shared_from_this()](beast::error_code error) {
         if (error != boost::asio::error::operation_aborted)
             beast::get_lowest_layer(self->socket).close();
     });
+}
+
+void PageSession::leave()
+{
+    if (session)
+        session->detach(this);
+    session.reset();
 }

@@ -1,16 +1,23 @@
-// PageSession: one page connected to `zelvorn serve` over a WebSocket. Each text message the
-// page sends is one postMessage text for the page's own control (PageControl); each event of
-// the control goes back as one text message, in order. When the socket closes the page
-// unloads: its control is closed and released, and downloads it started go on.
+// PageSession: one page connected to `zelvorn serve` over a WebSocket, attached to a session of
+// the SessionTable. A page that asks for the subprotocol "zelvorn.1" speaks the framed protocol
+// (PageFrame): its tab's session key and its page id come in the query of "/control"
+// ("?session=KEY&page=ID"), its commands and the session's events are numbered and acknowledged,
+// and it sends its commands once the session's hello has come. Any other page speaks the plain
+// protocol: each text message is one postMessage text of a session of its own, each event comes
+// back as one text message.
+//
+// A refused page is told why: its WebSocket is accepted and closed at once with a code and a
+// reason, since a refused handshake reaches a page's script only as 1006.
 //
 // Owned by its pending socket operations (shared); every socket operation runs on the
-// connection's strand. Events arrive on the control's apartment thread and are handed to the
-// strand. Limits: a message above RequestPolicy::kMaxMessageBytes closes the socket with 1009
-// (too big), a binary message with 1003; a page that leaves more than kMaxUnsentBytes of
-// events unread is dropped. A page that does not answer a close within 2 s is cut off.
+// connection's strand, where the sessions' sends and closes are posted. Limits: a message above
+// RequestPolicy::kMaxMessageBytes closes the socket with 1009, a binary one with 1003; a page that
+// leaves more than kMaxUnsentBytes of events unread is dropped. A page that does not answer a
+// close within 2 s is cut off.
 #pragma once
 
-#include "PageControl.h"
+#include "EventOutbox.h"
+#include "RateLimitedLog.h"
 
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
@@ -18,51 +25,73 @@
 #include <boost/beast/websocket.hpp>
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <string>
+
+class Session;
+class SessionTable;
 
 class PageSession : public std::enable_shared_from_this<PageSession> {
 public:
     using Request = boost::beast::http::request<boost::beast::http::string_body>;
-    // What the session tells its server: it began (with itself) and it ended.
-    struct Hooks {
-        std::function<void(const std::shared_ptr<PageSession>&)> opened;
-        std::function<void(PageSession*)> closed;
-        std::function<void()> pageEnded;  // the page's control has been released
-    };
 
-    PageSession(boost::beast::tcp_stream stream, Hooks hooks);
+    // Close codes, beside the standard ones: what zelvorn.js does next depends on them.
+    static constexpr uint16_t kGoingAway = 1001;
+    static constexpr uint16_t kPolicy = 1008;         // refused for good (origin not allowed)
+    static constexpr uint16_t kInternalError = 1011;  // no control; tried again later
+    static constexpr uint16_t kTakenOver = 4000;      // another page of the tab has the session: not tried again
+    static constexpr uint16_t kSessionEnded = 4001;   // connect again at once
+    static constexpr uint16_t kFull = 4029;           // too many sessions: tried again with growing pauses
+
+    PageSession(boost::beast::tcp_stream stream, RateLimitedLog& log);
     ~PageSession();
 
-    // Completes the WebSocket handshake of `upgrade` (already checked) and starts the page of
-    // `origin`.
-    void start(Request upgrade, std::string origin);
-    // Closes the socket ("going away"); any thread.
-    void close();
-    // The page's control; valid once start() has run.
-    PageControl& control() { return *page; }
+    // Completes the handshake of `upgrade` (already checked) and attaches the page of `origin` to
+    // its session.
+    void start(Request upgrade, std::shared_ptr<SessionTable> sessions, std::string origin);
+    // Completes the handshake of `upgrade` and closes at once with `code` and `reason`.
+    void refuse(Request upgrade, uint16_t code, std::string reason);
+
+    // From its session; any thread. bind() comes before the session's first send.
+    void bind(std::shared_ptr<Session> session);
+    void send(EventOutbox::Text text);
+    void send(std::string text);
+    void close(uint16_t code, std::string reason);
+
+    const std::string& origin() const { return pageOrigin; }
+    // Pages whose socket is open, of every server of the process.
+    static int open();
 
 private:
+    void accept(Request upgrade);
     void onAccept(boost::beast::error_code error);
     void readNext();
     void onRead(boost::beast::error_code error, size_t bytes);
+    void onMessage(std::string message);
     // Strand only.
-    void send(std::string event);
+    void queue(EventOutbox::Text text);
     void writeNext();
-    void closeWith(boost::beast::websocket::close_code code, const std::string& reason);
+    void closeWith(uint16_t code, const std::string& reason);
+    void leave();
 
     boost::beast::websocket::stream<boost::beast::tcp_stream> socket;
-    boost::asio::steady_timer closeLimit{socket.get_executor()};  // strand only
-    const Hooks hooks;
-    std::shared_ptr<PageControl> page;                // made by start()
-    boost::beast::flat_buffer incoming;               // strand only
-    std::deque<std::string> unsent;                   // strand only: events not yet written
-    size_t unsentBytes = 0;                           // strand only
-    bool writing = false;                             // strand only
-    bool accepted = false;                            // strand only: the handshake is over
-    bool closing = false;                             // strand only
-    boost::beast::websocket::close_code closeCode{};  // strand only: a close asked for before `accepted`
-    std::string closeReason;                          // strand only: with closeCode
+    boost::asio::steady_timer closeLimit{socket.get_executor()};
+    RateLimitedLog& log;
+    std::string pageOrigin;  // set before the handshake
+    bool framed = false;     // set before the handshake
+
+    // Strand only.
+    std::shared_ptr<SessionTable> table;  // until the page is attached
+    std::string key, pageId;              // from the query, until the page is attached
+    std::shared_ptr<Session> session;     // the session the page is attached to
+    boost::beast::flat_buffer incoming;
+    std::deque<EventOutbox::Text> unsent;
+    size_t unsentBytes = 0;
+    bool writing = false;
+    bool accepted = false;  // the handshake is over
+    bool closing = false;
+    uint16_t closeCode = 0;  // a close asked for before `accepted`
+    std::string closeReason;
 };

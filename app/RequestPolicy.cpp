@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <regex>
 
 namespace {
 
@@ -22,6 +23,15 @@ RequestPolicy::RequestPolicy(uint16_t port, const std::vector<std::string>& extr
     }
     for (const auto& origin : extraOrigins)
         origins.insert(lowered(origin));
+}
+
+bool RequestPolicy::wellFormedOrigin(const std::string& origin)
+{
+    static const std::regex form(R"(([a-zA-Z][a-zA-Z0-9+.-]*)://([a-zA-Z0-9.-]+|\[[0-9a-fA-F:.]+\])(:([0-9]{1,5}))?)");
+    std::smatch parts;
+    if (!std::regex_match(origin, parts, form))
+        return false;
+    return !parts[4].matched || std::stoul(parts[4].str()) <= 65535;
 }
 
 std::string RequestPolicy::checkHost(const std::string& host) const

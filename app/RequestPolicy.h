@@ -30,6 +30,8 @@ public:
     std::string checkHost(const std::string& host) const;
     // "" when a page of `origin` (the Origin header; "" when absent) may open the control.
     std::string checkOrigin(const std::string& origin) const;
+    // True for an origin as browsers send it: scheme://host[:port], no path, no user.
+    static bool wellFormedOrigin(const std::string& origin);
 
 private:
     std::set<std::string> hosts;    // lower case

@@ -2,28 +2,33 @@
 
 #include "InstallLayout.h"
 #include "PageServer.h"
+#include "RequestPolicy.h"
 
 #include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
-const char* const kServeUsage = "zelvorn serve [--port N] [--allow-origin ORIGIN]... [--web FOLDER]";
+const char* const kServeUsage = "zelvorn serve [--port N] [--allow-origin ORIGIN]... [--web FOLDER] [--grace SECONDS]";
 
 namespace {
 
 constexpr uint16_t kDefaultPort = 7480;
 
-bool parsePort(const char* text, uint16_t& port)
+bool parseNumber(const char* text, long most, long& value)
 {
     char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (!*text || *end || value < 0 || value > 65535)
-        return false;
-    port = static_cast<uint16_t>(value);
-    return true;
+    value = std::strtol(text, &end, 10);
+    return *text && !*end && value >= 0 && value <= most;
+}
+
+int refuse(const std::string& why)
+{
+    std::fprintf(stderr, "zelvorn serve: %s\nusage: %s\n", why.c_str(), kServeUsage);
+    return 2;
 }
 
 }  // namespace
@@ -35,17 +40,28 @@ int runServe(int argc, char** argv)
     options.webRoot = InstallLayout::webRoot();
     for (int i = 2; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
-        if (std::strcmp(argv[i], "--port") == 0 && hasValue && parsePort(argv[i + 1], options.port)) {
+        long value = 0;
+        if (std::strcmp(argv[i], "--port") == 0 && hasValue && parseNumber(argv[i + 1], 65535, value)) {
+            options.port = static_cast<uint16_t>(value);
+            ++i;
+        } else if (std::strcmp(argv[i], "--grace") == 0 && hasValue && parseNumber(argv[i + 1], 86400, value)) {
+            options.timing.grace = std::chrono::seconds(value);
             ++i;
         } else if (std::strcmp(argv[i], "--allow-origin") == 0 && hasValue) {
-            options.allowedOrigins.push_back(argv[++i]);
+            const std::string origin = argv[++i];
+            if (!RequestPolicy::wellFormedOrigin(origin))
+                return refuse("--allow-origin \"" + origin +
+                              "\" is not an origin: scheme://host[:port], without a path, e.g. http://127.0.0.1:8080");
+            options.allowedOrigins.push_back(origin);
         } else if (std::strcmp(argv[i], "--web") == 0 && hasValue) {
             options.webRoot = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: %s\n", kServeUsage);
-            return 2;
+            return refuse("unknown or incomplete option \"" + std::string(argv[i]) + "\"");
         }
     }
+    std::error_code noFolder;
+    if (!std::filesystem::is_directory(options.webRoot, noFolder))
+        return refuse("--web " + options.webRoot.string() + ": no such folder");
 
     // Taken by sigwait below; blocked before the first thread starts, so every thread inherits it.
     sigset_t stopSignals;

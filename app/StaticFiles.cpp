@@ -18,7 +18,11 @@ bool plainName(const std::string& segment)
 
 }  // namespace
 
-StaticFiles::StaticFiles(std::filesystem::path root) : folder(std::move(root)) {}
+StaticFiles::StaticFiles(std::filesystem::path root) : folder(std::move(root))
+{
+    std::error_code error;
+    resolvedFolder = std::filesystem::canonical(folder, error);
+}
 
 std::filesystem::path StaticFiles::find(const std::string& target) const
 {
@@ -36,10 +40,15 @@ std::filesystem::path StaticFiles::find(const std::string& target) const
         file /= segment;
         start = end + 1;
     }
+    // A link inside the folder may point anywhere: only what stays inside is served.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error))
+    const auto resolved = std::filesystem::canonical(file, error);
+    if (error || resolvedFolder.empty() || !std::filesystem::is_regular_file(resolved, error))
         return {};
-    return file;
+    const auto inside = std::mismatch(resolvedFolder.begin(), resolvedFolder.end(), resolved.begin(), resolved.end());
+    if (inside.first != resolvedFolder.end())
+        return {};
+    return resolved;
 }
 
 std::string StaticFiles::contentType(const std::filesystem::path& file)

@@ -1,6 +1,7 @@
 // StaticFiles: the files `zelvorn serve` hands out: those of one folder (web/), by their plain
 // names. A request target maps to a file only when every segment is a plain name (letters,
-// digits, '.', '-', '_', no leading dot), so nothing outside the folder is ever reached.
+// digits, '.', '-', '_', no leading dot) and the file, its symbolic links followed, lies inside
+// the folder, so nothing outside it is ever reached.
 //
 // Made once by the server; read-only afterwards, so any thread may ask it.
 #pragma once
@@ -12,8 +13,8 @@ class StaticFiles {
 public:
     explicit StaticFiles(std::filesystem::path root);
 
-    // The file for a request target ("/" is "/index.html"; a query is ignored); empty when
-    // there is none.
+    // The file for a request target ("/" is "/index.html"; a query is ignored), its links
+    // resolved; empty when there is none.
     std::filesystem::path find(const std::string& target) const;
     // The Content-Type of a file, by its extension.
     static std::string contentType(const std::filesystem::path& file);
@@ -22,4 +23,5 @@ public:
 
 private:
     std::filesystem::path folder;
+    std::filesystem::path resolvedFolder;  // `folder` with its links resolved, when it exists
 };

@@ -10,11 +10,14 @@
 //                    or --remove-user-service, its systemd user unit (UserServiceCommand.h).
 //   zelvorn get      resumable downloads from the command line (GetCommand.h).
 //   zelvorn native   one control for a browser extension, over native messaging (NativeHost.h).
+//   zelvorn page-host --origin ORIGIN --parent PID
+//                    the control of one session of `serve`, which starts it (PageHost.h).
 //   zelvorn register-browser
 //                    makes `native` known to the browsers (RegisterBrowserCommand.h).
 // `--help` anywhere prints the usage to standard output.
 #include "GetCommand.h"
 #include "NativeHost.h"
+#include "PageHost.h"
 #include "RegisterBrowserCommand.h"
 #include "RegisterCommand.h"
 #include "RegistrationCheck.h"
@@ -110,6 +113,9 @@ int main(int argc, char** argv)
     if (std::strcmp(argv[1], "native") == 0)
         // Chrome passes the extension's origin; Firefox the manifest's path and the extension's id.
         return runNativeHost(STDIN_FILENO, STDOUT_FILENO, argc > 3 ? argv[3] : argc > 2 ? argv[2] : "");
+    if (std::strcmp(argv[1], "page-host") == 0 && argc == 6 && std::strcmp(argv[2], "--origin") == 0 &&
+        std::strcmp(argv[4], "--parent") == 0)
+        return runPageHost(STDIN_FILENO, STDOUT_FILENO, argv[3], static_cast<pid_t>(std::atol(argv[5])));
     if (std::strcmp(argv[1], "register-browser") == 0)
         return runRegisterBrowser(argc, argv);
     return usage();

@@ -10,15 +10,19 @@
 namespace beast = boost::beast;
 namespace websocket = boost::beast::websocket;
 
-PageClient::PageClient(uint16_t port, const std::string& origin, const std::string& host, const std::string& target)
+PageClient::PageClient(uint16_t port, const std::string& origin, const std::string& host, const std::string& target,
+                       const std::string& protocol)
 {
     const boost::asio::ip::tcp::endpoint server(boost::asio::ip::address_v4::loopback(), port);
     socket.next_layer().connect(server);
+    socket.next_layer().set_option(boost::asio::ip::tcp::no_delay(true));  // as browsers do
     const timeval patience{30, 0};
     setsockopt(socket.next_layer().native_handle(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-    socket.set_option(websocket::stream_base::decorator([origin](websocket::request_type& request) {
+    socket.set_option(websocket::stream_base::decorator([origin, protocol](websocket::request_type& request) {
         if (!origin.empty())
             request.set(beast::http::field::origin, origin);
+        if (!protocol.empty())
+            request.set(beast::http::field::sec_websocket_protocol, protocol);
     }));
     beast::error_code error;
     socket.handshake(host.empty() ? "127.0.0.1:" + std::to_string(port) : host, target, error);
@@ -71,4 +75,10 @@ void PageClient::close()
 {
     beast::error_code ignored;
     socket.close(websocket::close_code::going_away, ignored);
+}
+
+void PageClient::drop()
+{
+    beast::error_code ignored;
+    socket.next_layer().close(ignored);
 }

@@ -1,6 +1,7 @@
 // PageClient: a page's side of `zelvorn serve`'s WebSocket for tests: a real socket to
-// 127.0.0.1 that asks for "/control" with the Origin (and Host) headers a test chooses, sends
-// messages and reads the control's events. Blocking; every read gives up after 30 s.
+// 127.0.0.1 that asks for "/control" with the Origin (and Host) headers and the subprotocol a
+// test chooses, sends messages and reads the control's events. Blocking; every read gives up
+// after 30 s.
 //
 // Owned by one test, used on one thread.
 #pragma once
@@ -15,9 +16,10 @@
 
 class PageClient {
 public:
-    // Connects and asks for the upgrade; `host` "" sends "127.0.0.1:<port>".
+    // Connects and asks for the upgrade; `host` "" sends "127.0.0.1:<port>", `protocol` "" no
+    // subprotocol.
     PageClient(uint16_t port, const std::string& origin, const std::string& host = "",
-               const std::string& target = "/control");
+               const std::string& target = "/control", const std::string& protocol = "");
 
     // True when the server took the upgrade.
     bool open() const { return upgraded; }
@@ -33,6 +35,8 @@ public:
     std::string closeReason() const;
     // Closes as a page that unloads does.
     void close();
+    // Drops the connection without a close frame, as a lost network does.
+    void drop();
 
 private:
     boost::asio::io_context context;

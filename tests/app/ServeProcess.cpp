@@ -5,7 +5,10 @@
 #include <signal.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 ServeProcess::ServeProcess(const std::vector<std::string>& arguments,
@@ -49,6 +52,35 @@ size_t ServeProcess::residentBytes() const
 int ServeProcess::threads() const
 {
     return std::stoi(process->procStatus("Threads"));
+}
+
+std::vector<pid_t> ServeProcess::hosts() const
+{
+    std::vector<pid_t> children;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        // "pid (command) state ppid ...": the command may hold anything, so read after its ')'.
+        std::ifstream in(entry.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t close = stat.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream fields(stat.substr(close + 1));
+        std::string state;
+        pid_t parent = 0;
+        if (fields >> state >> parent && parent == process->id())
+            children.push_back(static_cast<pid_t>(std::stoi(name)));
+    }
+    return children;
+}
+
+void ServeProcess::kill()
+{
+    process->signal(SIGKILL);
+    process->wait();
 }
 
 int ServeProcess::stop()

@@ -1,7 +1,7 @@
 // ServeProcess: the built `zelvorn serve` running for one test, on a free port of 127.0.0.1,
 // with the module registered in the test's own hive files, and what a test needs to watch it:
-// its address, its standard error, its resident memory and thread count from /proc, and its
-// exit status after SIGTERM.
+// its address, its standard error, its resident memory, thread count and session hosts (its
+// child processes) from /proc, and its exit status after SIGTERM.
 //
 // Owned by one test, used on its thread; the destructor ends the process if the test has not.
 #pragma once
@@ -36,8 +36,13 @@ public:
     int threads() const;
     // The files it has mapped (/proc/<pid>/maps).
     std::string maps() const { return process->maps(); }
+    // The process ids of its children: the hosts of its sessions.
+    std::vector<pid_t> hosts() const;
+    pid_t id() const { return process->id(); }
     // SIGTERM, then the exit status (-1 when it did not exit by itself, within 30 s).
     int stop();
+    // SIGKILL, and waits for the end.
+    void kill();
 
 private:
     TempFolder dir;

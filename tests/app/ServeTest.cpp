@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -88,12 +87,20 @@ TEST(Serve, RefusesForeignOriginsHostsAndOversizeMessages)
     ServeProcess serve;
     const std::string self = "127.0.0.1:" + std::to_string(serve.port());
 
+    // A page of another origin is told why, in the close its script sees, and never gets a session.
+    for (const std::string& origin : {std::string("http://evil.example"), std::string(""), std::string("null")}) {
+        for (const std::string& protocol : {std::string(""), std::string("zelvorn.1")}) {
+            PageClient foreign(serve.port(), origin, "", "/control?session=0123456789abcdef&page=1", protocol);
+            ASSERT_TRUE(foreign.open()) << origin;
+            foreign.send(kInit);
+            EXPECT_FALSE(foreign.read()) << origin;
+            EXPECT_EQ(foreign.closeCode(), 1008) << origin;
+            EXPECT_NE(foreign.closeReason().find(origin.empty() ? "no Origin header" : "is not allowed"),
+                      std::string::npos)
+                << foreign.closeReason();
+        }
+    }
     const std::string port = std::to_string(serve.port());
-    const std::string foreign = upgrade(serve.port(), "http://evil.example", self);
-    EXPECT_EQ(foreign.rfind("HTTP/1.1 403", 0), 0u) << foreign;
-    EXPECT_NE(foreign.find("origin \"http://evil.example\" is not allowed"), std::string::npos) << foreign;
-    EXPECT_EQ(upgrade(serve.port(), "", self).rfind("HTTP/1.1 403", 0), 0u);
-    EXPECT_EQ(upgrade(serve.port(), "null", self).rfind("HTTP/1.1 403", 0), 0u);
     // A page of a name rebound to 127.0.0.1: its own origin, and its own name in Host.
     const std::string rebound = upgrade(serve.port(), "http://evil.example:" + port, "evil.example:" + port);
     EXPECT_EQ(rebound.rfind("HTTP/1.1 403", 0), 0u) << rebound;
@@ -131,8 +138,8 @@ TEST(Serve, RefusesForeignOriginsHostsAndOversizeMessages)
     EXPECT_TRUE(page.readUntil("load_complete"));
 
     const std::string log = serve.errors();
-    EXPECT_NE(log.find("refused GET /control: 403 origin \"http://evil.example\""), std::string::npos) << log;
-    EXPECT_NE(log.find("refused GET /control: 403 no Origin header"), std::string::npos) << log;
+    EXPECT_NE(log.find("refused GET /control: origin \"http://evil.example\""), std::string::npos) << log;
+    EXPECT_NE(log.find("refused GET /control: no Origin header"), std::string::npos) << log;
     EXPECT_NE(log.find("page closed: a message longer than 16777216 bytes"), std::string::npos) << log;
     EXPECT_EQ(serve.stop(), 0) << log;
 }
@@ -154,42 +161,5 @@ TEST(Serve, APageWithoutAControlIsToldWhy)
             << page.closeReason();
     }
     EXPECT_NE(serve.errors().find("run: zelvorn register --user"), std::string::npos) << serve.errors();
-    EXPECT_EQ(serve.stop(), 0) << serve.errors();
-}
-
-// A page that connects and goes away a thousand times leaves neither threads nor memory behind.
-TEST(ServeConcurrency, AThousandPagesComeAndGoWithFlatMemoryAndThreads)
-{
-    // AddressSanitizer holds freed memory back to catch late uses of it; here the host's own
-    // holdings are measured, so it gets freed memory back at once (other builds ignore this).
-    const char* inherited = std::getenv("ASAN_OPTIONS");
-    ServeProcess serve({}, {{"ASAN_OPTIONS", std::string(inherited ? inherited : "") + ":quarantine_size_mb=0"}});
-    auto visit = [&](int count) {
-        for (int i = 0; i < count; ++i) {
-            PageClient page(serve.port(), serve.origin());
-            ASSERT_TRUE(page.open());
-            page.send(kInit);
-            ASSERT_TRUE(page.readUntil("load_complete"));
-            page.close();
-        }
-    };
-    // Warm up: allocator pools, the module loaded, the registry read.
-    visit(300);
-    [[maybe_unused]] const size_t memoryBefore = serve.residentBytes();  // unread under TSan
-    const int threadsBefore = serve.threads();
-    visit(1000);
-    // A closed page's apartment ends right after its socket: give the last one a moment.
-    int threadsAfter = serve.threads();
-    for (int i = 0; i < 250 && threadsAfter > threadsBefore; ++i) {
-        usleep(20000);
-        threadsAfter = serve.threads();
-    }
-    EXPECT_LE(threadsAfter, threadsBefore);
-#if !defined(__SANITIZE_THREAD__)  // ThreadSanitizer keeps what it saw of every thread that ran
-    // Closed pages whose controls stayed alive cost about 3 KB each (threads that stayed, far
-    // more); the host's own churn stays well under 1.5 MB, also under AddressSanitizer.
-    const size_t memoryAfter = serve.residentBytes();
-    EXPECT_LT(memoryAfter, memoryBefore + 1536 * 1024) << "before " << memoryBefore << " after " << memoryAfter;
-#endif
     EXPECT_EQ(serve.stop(), 0) << serve.errors();
 }

@@ -48,6 +48,8 @@ public:
     pid_t processId() const { return pid; }
     // Sends a signal to the child while it has not been reaped (its pid is still its own).
     void signal(int number);
+    // The child's process id.
+    pid_t id() const { return pid; }
     // Waits for the exit: the exit status, or -1 when a signal killed the child.
     int wait();
     // The signal that killed the child, 0 while it runs or when it exited by itself.

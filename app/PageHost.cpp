@@ -1,0 +1,135 @@
+#include "PageHost.h"
+
+#include "FrameReader.h"
+#include "HostFrame.h"
+#include "HostedControl.h"
+#include "StopRequest.h"
+#include "StopSignals.h"
+
+#include <poll.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// While the queue is busy the host looks this often whether it went idle: no event says so.
+constexpr int kBusyLookMs = 100;
+
+bool writeAll(int fd, const std::string& bytes)
+{
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// True when `fd` has input (or its end) within `timeoutMs` (-1: no limit).
+bool readable(int fd, int timeoutMs)
+{
+    pollfd ready{fd, POLLIN, 0};
+    int n;
+    do
+        n = ::poll(&ready, 1, timeoutMs);
+    while (n < 0 && errno == EINTR);
+    return n != 0;
+}
+
+// Every frame the host sends goes out on the control's apartment thread (events come there),
+// so frames never interleave.
+class Output {
+public:
+    explicit Output(int fd) : out(fd) {}
+    void send(HostFrame::Kind kind, const std::string& text = "")
+    {
+        if (!gone && !writeAll(out, HostFrame::encode(kind, text)))
+            gone = true;  // serve has gone: its death signal ends this host
+    }
+
+private:
+    const int out;
+    bool gone = false;
+};
+
+}  // namespace
+
+int runPageHost(int in, int out, const std::string& origin, pid_t parent)
+{
+    // A serve that dies, even killed, takes its hosts with it, so that none goes on writing
+    // files for a page nobody can reach. Asked before the check, so a parent that died in
+    // between is noticed.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent)
+        return 1;
+    static StopRequest* stop = new StopRequest();  // the signal thread may use it until the exit
+    StopSignals::start([](int signal) {
+        if (auto control = stop->ask(signal))
+            control->waitForQueueEnd();
+        std::_Exit(128 + signal);
+    });
+    std::signal(SIGPIPE, SIG_IGN);
+
+    auto output = std::make_shared<Output>(out);
+    auto control = HostedControl::create(
+        [output](const std::string& event) { output->send(HostFrame::Kind::event, event); }, origin);
+    if (!control) {
+        output->send(HostFrame::Kind::failed,
+                     "the control for " + origin + " cannot be created; run: zelvorn register --user");
+        return 1;
+    }
+    stop->watch(control);
+
+    // Tells serve when the queue changes between busy and idle, in order with the events;
+    // `always` answers even when it has not changed.
+    bool reportedBusy = false;  // apartment thread only
+    auto report = [&](bool always) {
+        bool busy = false;
+        control->onPage([&] {
+            busy = control->busy();
+            if (busy != reportedBusy || always)
+                output->send(busy ? HostFrame::Kind::busy : HostFrame::Kind::idle);
+            reportedBusy = busy;
+        });
+        return busy;
+    };
+
+    FrameReader reader(in, HostFrame::kMaxBytes);
+    std::string bytes, text;
+    uint32_t length = 0;
+    bool busy = false;
+    for (;;) {
+        if (!readable(in, busy ? kBusyLookMs : -1)) {
+            busy = report(false);
+            continue;
+        }
+        const FrameReader::Outcome outcome = reader.next(bytes, length);
+        if (outcome == FrameReader::Outcome::end || outcome == FrameReader::Outcome::truncated)
+            break;
+        HostFrame::Kind kind;
+        if (outcome == FrameReader::Outcome::tooLong || !HostFrame::decode(bytes, kind, text)) {
+            std::fprintf(stderr, "zelvorn page-host: a message of %u bytes skipped\n", length);
+            continue;
+        }
+        if (kind == HostFrame::Kind::command) {
+            control->post(text);
+            busy = report(false);
+        } else if (kind == HostFrame::Kind::quit) {
+            busy = report(true);
+            if (!busy)
+                return 0;
+        }
+    }
+    control->stopQueue();
+    control->waitForQueueEnd();
+    return 0;
+}
