@@ -60,13 +60,14 @@ bool SessionClient::hello()
     if (message.empty() || message[0] != 'h')
         return false;
     std::smatch found;
-    if (std::regex_search(message, found, std::regex(R"re("session":"([^"]*)","resumed":(true|false),"acked":(\d+))re"))) {
+    if (std::regex_search(message, found,
+                          std::regex(R"re("session":"([^"]*)","resumed":(true|false),"acked":(\d+))re"))) {
         key = found[1];
         wasResumed = found[2] == "true";
         commandsAcked = std::stoull(found[3]);
         greeted = true;
-}
-return greeted;
+    }
+    return greeted;
 }
 
 std::string SessionClient::session()

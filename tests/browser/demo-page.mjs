@@ -4,7 +4,7 @@
 //   page        the demo page's address
 //   folder      the download folder to set on the page
 //   small, big  two file URLs: the first is downloaded whole, the second stopped part-way,
-//               resumed after a reload and finished
+//               still stopped after a reload, then resumed and finished
 //   legacy      a page written for the in-process control (served from another origin)
 //   screenshot  where to write a screenshot of the finished page
 // Exits 0 when every step went as expected; otherwise prints the step that failed.
@@ -19,7 +19,7 @@ function step(text) {
 
 // The page's saved state of one task, as it keeps it in localStorage.
 async function saved(page, id) {
-  return page.evaluate((taskId) => JSON.parse(localStorage.getItem('zelvorn.demo')).tasks[taskId], id);
+  return page.evaluate((taskId) => JSON.parse(localStorage.getItem('zelvorn.demo.task.' + taskId)), id);
 }
 
 async function rowState(page, id, state) {
@@ -81,9 +81,11 @@ try {
   if (!(stopped.lenLoc > 0 && stopped.lenLoc < stopped.lenSvr && stopped.pathLoc))
     failures.push(`the stopped task's saved state: ${JSON.stringify(stopped)}`);
 
-  step('reload: the page queues the unfinished task again and it resumes');
+  step('reload: the stopped task stays stopped until it is resumed, and then fetches only the rest');
   await page.reload();
   await connected(page);
+  await rowState(page, 2, 'stopped');
+  await page.click('#tasks tr[data-id="2"] button.resume');
   await rowState(page, 2, 'complete');
   const finished = await saved(page, 2);
   step(`finished: ${finished.lenLoc} of ${finished.lenSvr} bytes`);
