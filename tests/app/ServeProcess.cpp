@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -52,6 +53,20 @@ size_t ServeProcess::residentBytes() const
 int ServeProcess::threads() const
 {
     return std::stoi(process->procStatus("Threads"));
+}
+
+double ServeProcess::cpuSeconds() const
+{
+    std::ifstream in("/proc/" + std::to_string(process->id()) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // After "pid (command)": state, then fields 4 to 13, then utime and stime in clock ticks.
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i < 14; ++i)
+        fields >> field;
+    double user = 0, system = 0;
+    fields >> user >> system;
+    return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 std::vector<pid_t> ServeProcess::hosts() const

@@ -36,6 +36,8 @@ public:
     int threads() const;
     // The files it has mapped (/proc/<pid>/maps).
     std::string maps() const { return process->maps(); }
+    // The processor time it has used so far, user and system.
+    double cpuSeconds() const;
     // The process ids of its children: the hosts of its sessions.
     std::vector<pid_t> hosts() const;
     pid_t id() const { return process->id(); }

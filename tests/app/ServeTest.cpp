@@ -1,14 +1,17 @@
 #include "PageClient.h"
 #include "ServeProcess.h"
+#include "ZelvornProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -161,5 +164,86 @@ TEST(Serve, APageWithoutAControlIsToldWhy)
             << page.closeReason();
     }
     EXPECT_NE(serve.errors().find("run: zelvorn register --user"), std::string::npos) << serve.errors();
+    EXPECT_EQ(serve.stop(), 0) << serve.errors();
+}
+
+// What serve could not serve by is refused at its start with a reason and status 2: an origin
+// that is not scheme://host[:port] alone, a web folder that is not there.
+TEST(ServeEdges, MalformedOriginsAndAMissingWebFolderAreRefusedAtStart)
+{
+    TempFolder dir;
+    const std::vector<std::vector<std::string>> refused{
+        {"--allow-origin", "http://127.0.0.1:8080/"}, {"--allow-origin", "http://127.0.0.1:8080/page"},
+        {"--allow-origin", "127.0.0.1:8080"},         {"--allow-origin", "http://user@host"},
+        {"--allow-origin", "http://host:99999"},      {"--web", dir.file("missing")}};
+    for (const auto& options : refused) {
+        std::vector<std::string> words{"serve", "--port", "0"};
+        words.insert(words.end(), options.begin(), options.end());
+        ZelvornProcess serve(dir, words);
+        EXPECT_EQ(serve.wait(), 2) << options[1];
+        EXPECT_NE(serve.err().find(options[0] == "--web" ? "no such folder" : "is not an origin"), std::string::npos)
+            << serve.err();
+        EXPECT_EQ(serve.out(), "") << "it never listened";
+    }
+}
+
+// A link in the web folder is served only when what it names lies inside the folder.
+TEST(ServeEdges, LinksOutOfTheWebFolderAreNeverFollowed)
+{
+    TempFolder web;
+    web.writeFile("index.html", "<p>inside</p>");
+    ASSERT_EQ(symlink("/etc/passwd", web.file("passwd").c_str()), 0);
+    ASSERT_EQ(symlink("/etc", web.file("etc").c_str()), 0);
+    ASSERT_EQ(symlink(web.file("index.html").c_str(), web.file("again.html").c_str()), 0);
+    ServeProcess serve({"--web", web.path().string()});
+    const std::string self = "127.0.0.1:" + std::to_string(serve.port());
+    EXPECT_NE(get(serve.port(), "/passwd", self).find("HTTP/1.1 404"), std::string::npos);
+    EXPECT_NE(get(serve.port(), "/etc/passwd", self).find("HTTP/1.1 404"), std::string::npos);
+    const std::string again = get(serve.port(), "/again.html", self);
+    EXPECT_NE(again.find("HTTP/1.1 200"), std::string::npos) << again;
+    EXPECT_NE(again.find("<p>inside</p>"), std::string::npos);
+    EXPECT_EQ(serve.stop(), 0) << serve.errors();
+}
+
+// A server out of file descriptors waits before it accepts again instead of spinning, and
+// serves once some are free; a flood of refused requests writes a bounded number of lines.
+TEST(ServeEdges, RunningOutOfDescriptorsDoesNotSpinAndRefusalsDoNotFloodTheLog)
+{
+    ServeProcess serve;
+    const std::string self = "127.0.0.1:" + std::to_string(serve.port());
+    const rlimit few{32, 32};
+    ASSERT_EQ(prlimit(serve.id(), RLIMIT_NOFILE, &few, nullptr), 0);
+    std::vector<int> clients;
+    for (int i = 0; i < 48; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(serve.port());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        clients.push_back(fd);
+    }
+    for (int i = 0; i < 500 && serve.errors().find("out of file descriptors") == std::string::npos; ++i)
+        usleep(20000);
+    ASSERT_NE(serve.errors().find("out of file descriptors"), std::string::npos) << serve.errors();
+    // Over a second of waiting for descriptors, the server uses a small part of a core.
+    const double before = serve.cpuSeconds();
+    usleep(1000000);
+    EXPECT_LT(serve.cpuSeconds() - before, 0.5);
+    for (const int fd : clients)
+        close(fd);
+    std::string index;
+    for (int i = 0; i < 250 && index.find("HTTP/1.1 200") == std::string::npos; ++i)
+        index = get(serve.port(), "/", self);
+    EXPECT_NE(index.find("HTTP/1.1 200"), std::string::npos);
+
+    for (int i = 0; i < 60; ++i)
+        get(serve.port(), "/nothing-" + std::to_string(i), self);
+    size_t lines = 0;
+    for (size_t at = 0; (at = serve.errors().find("refused GET /nothing-", at)) != std::string::npos; ++at)
+        ++lines;
+    EXPECT_GT(lines, 0u);
+    EXPECT_LE(lines, 20u);
+
     EXPECT_EQ(serve.stop(), 0) << serve.errors();
 }
