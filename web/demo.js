@@ -178,7 +178,7 @@
   function startSession() {
     sendInit();
     var again = taskList().filter(function (task) {
-      return ['queued', 'running', 'interrupted', 'busy'].indexOf(task.state) >= 0;
+      return ['queued', 'running', 'interrupted', 'busy'].indexOf(task.state) >= 0 && !task.stopAsked;
     });
     var pending = again.length;
     var any = false;
@@ -436,7 +436,8 @@
   function stopTask(task) {
     task.stopAsked = true;
     send({ name: 'stop_file', id: task.id });
-    if (task.state !== 'running') {  // dropped before it ran: no event will say so
+    // Dropped before it ran, or with the host away: no event may say so.
+    if (task.state !== 'running' || hostAway) {
       task.state = 'stopped';
       letGo(task);
     }
