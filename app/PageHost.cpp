@@ -3,10 +3,10 @@
 #include "FrameReader.h"
 #include "HostFrame.h"
 #include "HostedControl.h"
+#include "QueueReport.h"
 #include "StopRequest.h"
 #include "StopSignals.h"
 
-#include <poll.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -17,9 +17,6 @@
 #include <cstring>
 
 namespace {
-
-// While the queue is busy the host looks this often whether it went idle: no event says so.
-constexpr int kBusyLookMs = 100;
 
 bool writeAll(int fd, const std::string& bytes)
 {
@@ -32,17 +29,6 @@ bool writeAll(int fd, const std::string& bytes)
         done += static_cast<size_t>(n);
     }
     return true;
-}
-
-// True when `fd` has input (or its end) within `timeoutMs` (-1: no limit).
-bool readable(int fd, int timeoutMs)
-{
-    pollfd ready{fd, POLLIN, 0};
-    int n;
-    do
-        n = ::poll(&ready, 1, timeoutMs);
-    while (n < 0 && errno == EINTR);
-    return n != 0;
 }
 
 // Every frame the host sends goes out on the control's apartment thread (events come there),
@@ -89,29 +75,13 @@ int runPageHost(int in, int out, const std::string& origin, pid_t parent)
     }
     stop->watch(control);
 
-    // Tells serve when the queue changes between busy and idle, in order with the events;
-    // `always` answers even when it has not changed.
-    bool reportedBusy = false;  // apartment thread only
-    auto report = [&](bool always) {
-        bool busy = false;
-        control->onPage([&] {
-            busy = control->busy();
-            if (busy != reportedBusy || always)
-                output->send(busy ? HostFrame::Kind::busy : HostFrame::Kind::idle);
-            reportedBusy = busy;
-        });
-        return busy;
-    };
+    const auto queue = std::make_shared<QueueReport>(
+        control, [output](bool busy) { output->send(busy ? HostFrame::Kind::busy : HostFrame::Kind::idle); });
 
     FrameReader reader(in, HostFrame::kMaxBytes);
     std::string bytes, text;
     uint32_t length = 0;
-    bool busy = false;
     for (;;) {
-        if (!readable(in, busy ? kBusyLookMs : -1)) {
-            busy = report(false);
-            continue;
-        }
         const FrameReader::Outcome outcome = reader.next(bytes, length);
         if (outcome == FrameReader::Outcome::end || outcome == FrameReader::Outcome::truncated)
             break;
@@ -120,13 +90,12 @@ int runPageHost(int in, int out, const std::string& origin, pid_t parent)
             std::fprintf(stderr, "zelvorn page-host: a message of %u bytes skipped\n", length);
             continue;
         }
+        bool busy = true;
         if (kind == HostFrame::Kind::command) {
             control->post(text);
-            busy = report(false);
-        } else if (kind == HostFrame::Kind::quit) {
-            busy = report(true);
-            if (!busy)
-                return 0;
+            control->onPage([&] { queue->look(); });
+        } else if (kind == HostFrame::Kind::quit && control->onPage([&] { busy = queue->look(true); }) && !busy) {
+            return 0;
         }
     }
     control->stopQueue();
