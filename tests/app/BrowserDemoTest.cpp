@@ -60,6 +60,24 @@ control.postMessage('{"name":"init","config":{"ThreadCount":1}}');
 )";
 }
 
+// A page that only watches its connection: from an origin serve does not allow, zelvorn.js must
+// pass the refusal on and give up.
+std::string watchingPage(const std::string& host)
+{
+    return R"(<!DOCTYPE html><html><head><meta charset="utf-8"><title>waiting</title>
+<script src=")" +
+           host + R"(/zelvorn.js"></script></head><body><pre id="calls"></pre><script>
+var calls = [];
+var control = new Zelvorn();
+control.onconnection = function (connected, resumed, why) {
+  calls.push(connected ? "connected" : why.code + " " + why.retrying + " " + why.reason);
+  document.getElementById("calls").textContent = calls.join("\n");
+  if (why && !why.retrying) document.title = "gave up";
+};
+</script></body></html>
+)";
+}
+
 // A port of 127.0.0.1 that nothing listens on now.
 uint16_t freePort()
 {
@@ -109,6 +127,10 @@ TEST(BrowserDemoPage, DownloadsStopsReloadsAndResumesByteIdentical)
     const std::string nginxOrigin = nginx.url("");
     ServeProcess serve({"--allow-origin", nginxOrigin}, {{"XDG_DOWNLOAD_DIR", downloads.path().string()}});
     site.writeFile("legacy.html", legacyPage(serve.origin()));
+    site.writeFile("watching.html", watchingPage(serve.origin()));
+    // The same server under another name is another origin, which serve was not told to allow.
+    std::string refused = nginx.url("/watching.html");
+    refused.replace(refused.find("127.0.0.1"), 9, "localhost");
 
     const std::filesystem::path output = ZV_BINARY_DIR "/tests/output";
     std::filesystem::create_directories(output);
@@ -116,7 +138,8 @@ TEST(BrowserDemoPage, DownloadsStopsReloadsAndResumesByteIdentical)
     std::filesystem::remove(screenshot);
     const std::string job = R"({"page":")" + serve.origin() + R"(/","folder":")" + downloads.path().string() +
                             R"(","small":")" + nginx.url("/small.bin") + R"(","big":")" + nginx.url("/big.bin") +
-                            R"(","legacy":")" + nginx.url("/legacy.html") + R"(","screenshot":")" + screenshot + "\"}";
+                            R"(","legacy":")" + nginx.url("/legacy.html") + R"(","refused":")" + refused +
+                            R"(","screenshot":")" + screenshot + "\"}";
     const std::string log = site.file("browser.log");
     const std::string command =
         "node '" ZV_SOURCE_DIR "/tests/browser/demo-page.mjs' '" + job + "' >'" + log + "' 2>&1";

@@ -6,6 +6,7 @@
 //   small, big  two file URLs: the first is downloaded whole, the second stopped part-way,
 //               still stopped after a reload, then resumed and finished
 //   legacy      a page written for the in-process control (served from another origin)
+//   refused     a page of an origin the host does not allow, that watches its connection
 //   screenshot  where to write a screenshot of the finished page
 // Exits 0 when every step went as expected; otherwise prints the step that failed.
 import { chromium } from 'playwright-core';
@@ -54,6 +55,16 @@ try {
   step(`legacy page says: ${legacy}`);
   if (!legacy.includes('load_complete') || !legacy.includes('refused Other.Thing'))
     failures.push(`legacy page: ${legacy}`);
+
+  step('a page of an origin the host refuses is told why, and zelvorn.js gives up');
+  await page.goto(job.refused);
+  await page.waitForFunction(() => document.title === 'gave up', null, { timeout: STEP_MS });
+  const calls = await page.textContent('#calls');
+  step(`it was told: ${calls.split('\n').join(' | ')}`);
+  const told = calls.split('\n');
+  if (!told[0].startsWith('1008 true ') || !told[told.length - 1].startsWith('1008 false ') ||
+      !told.every((line) => line.includes('is not allowed')))
+    failures.push(`the refused page: ${calls}`);
 
   step('open the demo page');
   await page.goto(job.page);
