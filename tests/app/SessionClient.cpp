@@ -1,5 +1,7 @@
 #include "SessionClient.h"
 
+#include "support/JsonText.h"
+
 #include <regex>
 
 namespace {
@@ -11,39 +13,9 @@ std::string target(const std::string& session, const std::string& page)
 
 }  // namespace
 
-std::string SessionClient::Event::member(const std::string& name) const
-{
-    // Events are compact JSON with plain members: a value runs to the next top-level ',' or '}'.
-    const std::string key = "\"" + name + "\":";
-    const size_t at = text.find(key);
-    if (at == std::string::npos)
-        return "";
-    size_t end = at + key.size();
-    int depth = 0;
-    bool quoted = false;
-    for (; end < text.size(); ++end) {
-        const char c = text[end];
-        if (quoted) {
-            if (c == '\\')
-                ++end;
-            else if (c == '"')
-                quoted = false;
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == '{' || c == '[') {
-            ++depth;
-        } else if ((c == '}' || c == ']') && depth-- == 0) {
-            break;
-        } else if (c == ',' && depth == 0) {
-            break;
-        }
-    }
-    return text.substr(at + key.size(), end - at - key.size());
-}
-
 bool SessionClient::Event::is(const std::string& name, int id) const
 {
-    return member("name") == "\"" + name + "\"" && (id < 0 || member("id") == std::to_string(id));
+    return json["name"] == name && (id < 0 || json["id"] == id);
 }
 
 SessionClient::SessionClient(uint16_t port, const std::string& origin, const std::string& session,
@@ -110,6 +82,17 @@ std::string SessionClient::raw()
     return message ? *message : "";
 }
 
+bool SessionClient::answerPing()
+{
+    for (std::string message; !(message = raw()).empty();) {
+        if (message[0] == 'p') {
+            socket.send(message);
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<SessionClient::Event> SessionClient::next()
 {
     if (!hello())
@@ -127,6 +110,7 @@ std::optional<SessionClient::Event> SessionClient::next()
             Event event;
             event.number = std::stoull(message.substr(1, space - 1));
             event.text = message.substr(space + 1);
+            parseJson(event.text, event.json);
             last = event.number;
             return event;
         }

@@ -8,6 +8,8 @@
 
 #include "PageClient.h"
 
+#include <json/value.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,8 +19,7 @@ public:
     struct Event {
         uint64_t number = 0;
         std::string text;
-        // The value of a member, as JSON text ("" when absent): member("name") is "\"down_begin\"".
-        std::string member(const std::string& name) const;
+        Json::Value json;  // the text, parsed
         bool is(const std::string& name, int id = -1) const;
     };
 
@@ -44,6 +45,8 @@ public:
     std::optional<Event> until(const std::string& name, int id = -1);
     // Reads one message of any kind without answering it: "" once closed.
     std::string raw();
+    // Reads until the session pings this page, and answers; false when the socket closes first.
+    bool answerPing();
     bool lost() const { return wasLost; }
     uint64_t lastEvent() const { return last; }
 
