@@ -1,5 +1,6 @@
 // JobHarness: runs download jobs the way the queue does and records their events.
-// Installs itself as the process's event sender; events arrive on the jobs' threads.
+// Installs itself as the process's event sender; events arrive on the jobs' threads. What the
+// sender touches is shared with it, so a job that ends after the harness finds it still there.
 #pragma once
 
 #include "component/Downloader.h"
@@ -20,23 +21,24 @@ public:
     JobHarness()
     {
         TaskMgr::instance().setSender(
-            [this](Json::Value& event) {
-                std::lock_guard<std::mutex> lock(mutex);
-                events.push_back(event);
-                changed.notify_all();
+            [record = record](Json::Value& event) {
+                std::lock_guard<std::mutex> lock(record->mutex);
+                record->events.push_back(event);
+                record->changed.notify_all();
             },
             TaskMgr::Flush(),
-            [this] {
-                std::lock_guard<std::mutex> lock(mutex);
-                changed.notify_all();
+            [record = record] {
+                std::lock_guard<std::mutex> lock(record->mutex);
+                record->changed.notify_all();
             });
     }
 
     // Waits until every run's thread has sent its last event; false on a time-out.
     bool waitRunsEnded(int seconds = 30)
     {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(seconds), [] { return Downloader::runsInFlight() == 0; });
+        std::unique_lock<std::mutex> lock(record->mutex);
+        return record->changed.wait_for(lock, std::chrono::seconds(seconds),
+                                        [] { return Downloader::runsInFlight() == 0; });
     }
 
     // Starts `task` on `job` with a permit of a fresh pool, as the queue does.
@@ -63,9 +65,9 @@ public:
     // Waits for an event of that name; false on a time-out.
     bool waitFor(const std::string& name, int seconds = 30)
     {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(seconds), [&] {
-            for (const auto& event : events)
+        std::unique_lock<std::mutex> lock(record->mutex);
+        return record->changed.wait_for(lock, std::chrono::seconds(seconds), [&] {
+            for (const auto& event : record->events)
                 if (event["name"].asString() == name)
                     return true;
             return false;
@@ -74,8 +76,8 @@ public:
 
     std::vector<Json::Value> take()
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        return std::move(events);
+        std::lock_guard<std::mutex> lock(record->mutex);
+        return std::move(record->events);
     }
 
     // The event names in order, consecutive "down_process" folded into one.
@@ -103,8 +105,11 @@ public:
     }
 
 private:
+    struct Record {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<Json::Value> events;  // guarded by mutex
+    };
+    const std::shared_ptr<Record> record = std::make_shared<Record>();
     std::unique_ptr<EventPool> pool;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<Json::Value> events;  // guarded by mutex
 };
