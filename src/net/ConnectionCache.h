@@ -13,17 +13,17 @@
 
 #include <curl/curl.h>
 
+#include <memory>
 #include <mutex>
 
 class ConnectionCache {
 public:
     ConnectionCache();
-    ~ConnectionCache();
     ConnectionCache(const ConnectionCache&) = delete;
     ConnectionCache& operator=(const ConnectionCache&) = delete;
 
     // The share handle for CURLOPT_SHARE; null when curl could not make one.
-    CURLSH* handle() const { return share; }
+    CURLSH* handle() const { return share.get(); }
     // The request handles to reuse, reset to curl's defaults; for one request at a time.
     CurlTransfer* handles();
 
@@ -31,7 +31,13 @@ private:
     static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self);
     static void unlock(CURL*, curl_lock_data data, void* self);
 
-    CURLSH* share = nullptr;
-    CurlTransfer transfer;                  // used by one request at a time
+    struct ShareCleanup {
+        void operator()(CURLSH* handle) const { curl_share_cleanup(handle); }
+    };
+
+    // Declared in this order so that they end in the reverse one: curl refuses to free a share
+    // an easy handle still uses, and takes the locks while it frees the share.
     std::mutex locks[CURL_LOCK_DATA_LAST];  // one per kind of shared data, taken by curl
+    std::unique_ptr<CURLSH, ShareCleanup> share;
+    CurlTransfer transfer;  // used by one request at a time
 };
