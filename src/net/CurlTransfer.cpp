@@ -2,15 +2,22 @@
 
 #include "platform/DeferredWake.h"
 
+#include <openssl/crypto.h>
+
 #include <mutex>
 
 namespace {
 
-// curl's global state is set up once for the process and kept until it exits.
+// curl's global state is set up once for the process and kept until it exits. So is OpenSSL's,
+// under curl: left to itself it frees every thread's state at exit, and a download thread that is
+// still ending then frees its own a second time.
 void initialiseCurlOnce()
 {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] {
+        OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    });
 }
 
 }  // namespace
