@@ -101,6 +101,16 @@ bool HostedControl::busy()
     return running;
 }
 
+std::vector<int> HostedControl::runningTasks()
+{
+    std::vector<int> ids;
+    page->invoke([&] {
+        if (queue)
+            queue->RunningTasks(&ids);
+    });
+    return ids;
+}
+
 bool HostedControl::whenIdle(std::function<void()> call)
 {
     return page->post([this, apartment = page, call = std::move(call)] {

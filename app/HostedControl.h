@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class HostedControl {
     struct Token {};
@@ -56,6 +57,8 @@ public:
     void waitForQueueEnd();
     // Stops the queue and every running job; does not wait.
     void stopQueue();
+    // The ids of the tasks whose jobs run, each once. On the apartment thread too.
+    std::vector<int> runningTasks();
 
 private:
     std::shared_ptr<Apartment> page;  // set by create(), then read-only

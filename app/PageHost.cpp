@@ -6,6 +6,7 @@
 #include "QueueReport.h"
 #include "StopRequest.h"
 #include "StopSignals.h"
+#include "support/JsonText.h"
 
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -94,6 +95,11 @@ int runPageHost(int in, int out, const std::string& origin, pid_t parent)
         if (kind == HostFrame::Kind::command) {
             control->post(text);
             control->onPage([&] { queue->look(); });
+        } else if (kind == HostFrame::Kind::tasks) {
+            Json::Value ids(Json::arrayValue);
+            for (int id : control->runningTasks())
+                ids.append(id);
+            control->onPage([&] { output->send(HostFrame::Kind::running, writeCompactJson(ids)); });
         } else if (kind == HostFrame::Kind::quit && control->onPage([&] { busy = queue->look(true); }) && !busy) {
             return 0;
         }

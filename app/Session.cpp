@@ -3,6 +3,7 @@
 #include "PageFrame.h"
 #include "PageSession.h"
 #include "RequestPolicy.h"
+#include "support/JsonText.h"
 
 #include <boost/asio/post.hpp>
 
@@ -151,12 +152,25 @@ void Session::command(PageSession* from, uint64_t number, std::string text)
             if (seen)
                 return;  // sent again after a lost connection: it has run already
         }
-        TaskLedger::Verdict verdict = self->ledger.command(text, self->outbox);
-        if (verdict.forward)
-            self->host->send(HostFrame::Kind::command, text);
-        for (auto& event : verdict.replay)
-            self->receive(std::move(event));
+        self->deliver(std::move(text));
     });
+}
+
+void Session::deliver(std::string command)
+{
+    if (askedRunning) {
+        heldCommands.push_back(std::move(command));
+        return;
+    }
+    TaskLedger::Verdict verdict = ledger.command(command, outbox);
+    if (verdict.forward)
+        host->send(HostFrame::Kind::command, command);
+    if (verdict.askRunning) {
+        host->send(HostFrame::Kind::tasks);
+        askedRunning = true;
+    }
+    for (auto& event : verdict.replay)
+        receive(std::move(event));
 }
 
 void Session::acknowledge(PageSession* from, uint64_t number)
@@ -227,8 +241,28 @@ void Session::onHostFrame(HostFrame::Kind kind, std::string text)
     case HostFrame::Kind::failed:
         failure = text;
         break;
+    case HostFrame::Kind::running:
+        settleInit(text);
+        break;
     default:
         break;
+    }
+}
+
+void Session::settleInit(const std::string& runningIds)
+{
+    Json::Value ids;
+    std::vector<int64_t> running;
+    if (parseJson(runningIds, ids) && ids.isArray())
+        for (const auto& id : ids)
+            if (id.isInt64())
+                running.push_back(id.asInt64());
+    ledger.settle(running);
+    askedRunning = false;
+    while (!askedRunning && !heldCommands.empty()) {
+        std::string next = std::move(heldCommands.front());
+        heldCommands.pop_front();
+        deliver(std::move(next));
     }
 }
 

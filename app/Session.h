@@ -85,6 +85,12 @@ private:
     };
 
     void onHostFrame(HostFrame::Kind kind, std::string text);
+    // Passes a page's command on, through the ledger; held while the host has not yet said
+    // which tasks survived an "init", so that they reach the ledger after its answer.
+    void deliver(std::string command);
+    // The host said which tasks run after an "init": the ledger settles, and the commands held
+    // meanwhile go on in the order the page sent them.
+    void settleInit(const std::string& runningIds);
     void onHostEnded();
     void claim(std::shared_ptr<PageSession> page, std::string pageId);
     void takeOver(const std::shared_ptr<PageSession>& page, const std::string& pageId);
@@ -110,6 +116,8 @@ private:
     // The strand's own.
     EventOutbox outbox;
     TaskLedger ledger;
+    bool askedRunning = false;          // the host has not yet answered which tasks run
+    std::deque<std::string> heldCommands;  // commands that came meanwhile
     std::weak_ptr<PageSession> page;  // the page attached
     PageSession* pageIdentity = nullptr;
     std::string pageId;

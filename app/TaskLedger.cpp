@@ -3,6 +3,8 @@
 #include "component/Protocol.h"
 #include "support/JsonText.h"
 
+#include <algorithm>
+
 namespace P = Protocol;
 
 namespace {
@@ -48,9 +50,15 @@ TaskLedger::Verdict TaskLedger::command(const std::string& text, const EventOutb
     int64_t id = 0;
     if (name == P::Command::init) {
         const Json::Value& config = command[P::Member::config];
-        if (config.isObject() && !config.empty())
-            for (auto task = tasks.begin(); task != tasks.end();)
-                task = task->second.state == Task::State::waiting ? tasks.erase(task) : std::next(task);
+        if (!config.isObject() || config.empty())
+            return {};
+        Verdict verdict;
+        for (auto& entry : tasks)
+            if (entry.second.state == Task::State::waiting) {
+                entry.second.state = Task::State::unsure;
+                verdict.askRunning = true;
+            }
+        return verdict;
     } else if (name == P::Command::stopFile && taskId(command, id)) {
         auto task = tasks.find(id);
         if (task != tasks.end() && task->second.state == Task::State::waiting)
@@ -112,9 +120,23 @@ void TaskLedger::event(const std::string& text, uint64_t number)
         task.ended = number;
         return;
     }
-    if (task.state == Task::State::waiting)
+    if (task.state == Task::State::waiting || task.state == Task::State::unsure)
         task.state = Task::State::running;
     for (const char* kept : kStory)
         if (name == kept)
             task.story[name] = text;
+}
+
+void TaskLedger::settle(const std::vector<int64_t>& running)
+{
+    for (auto task = tasks.begin(); task != tasks.end();) {
+        if (task->second.state != Task::State::unsure) {
+            ++task;
+        } else if (std::find(running.begin(), running.end(), task->first) != running.end()) {
+            task->second.state = Task::State::running;  // taken by the queue before "init" came
+            ++task;
+        } else {
+            task = tasks.erase(task);
+        }
+    }
 }

@@ -5,8 +5,11 @@
 // new run, as "Resume" does); otherwise the page is about to receive its ending (it waits in the
 // outbox), or, when those events were dropped, the ledger answers with them again.
 //
-// It follows the control: "init" drops the tasks that have not started, "stop_file" a waiting
-// one. It remembers every task until its session ends.
+// It follows the control: "stop_file" drops a waiting task, "init" every task that has not
+// started. Which of them the queue took just before "init" only the control knows, so after an
+// "init" the session asks the host which tasks run (Verdict::askRunning), holds the page's next
+// commands, and hands the answer to settle() before it passes them on. It remembers every task
+// until its session ends.
 //
 // Owned by its session; used on the session's strand only.
 #pragma once
@@ -23,18 +26,23 @@ public:
     struct Verdict {
         bool forward = true;              // the control gets the command
         std::vector<std::string> replay;  // events to send the page again instead
+        bool askRunning = false;          // after the command, ask the host which tasks run
     };
 
     // A command from the page; `outbox` says which events the page has seen.
     Verdict command(const std::string& text, const EventOutbox& outbox);
     // An event of the control, with its number.
     void event(const std::string& text, uint64_t number);
+    // The host's answer after an "init": the ids of the tasks that run. The tasks that waited
+    // when the "init" came and are not among them were dropped.
+    void settle(const std::vector<int64_t>& running);
 
 private:
     struct Task {
         bool folder = false;
         std::string source;  // the URL, or the URLs of a folder's files
-        enum class State { waiting, running, ended } state = State::waiting;
+        // unsure: waiting when an "init" came; the host has not yet said whether it runs.
+        enum class State { waiting, unsure, running, ended } state = State::waiting;
         // The events that tell a page what the last run did (its path, lengths and last
         // progress), and how it ended, with the number of its last ending event.
         std::map<std::string, std::string> story;

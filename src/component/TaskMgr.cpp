@@ -110,6 +110,18 @@ void TaskMgr::stopTask(int id)
         job->stop();
 }
 
+std::vector<int> TaskMgr::runningIds()
+{
+    // m_startLock first: a task that has left m_pending but is not yet in m_runningJobs counts.
+    std::lock_guard<std::mutex> starting(m_startLock);
+    std::lock_guard<std::mutex> lock(m_lock);
+    std::vector<int> ids;
+    for (const auto& entry : m_runningJobs)
+        if (ids.empty() || ids.back() != entry.first)
+            ids.push_back(entry.first);
+    return ids;
+}
+
 void TaskMgr::startQueue()
 {
     {

@@ -41,6 +41,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 class Downloader;
 class EventPool;
@@ -73,6 +74,8 @@ public:
     std::shared_ptr<DownItem> takeNextTask();
     // Page's thread: drops a pending task and stops every running job of that id.
     void stopTask(int id);
+    // The ids of the running jobs, each once, a task being taken counted among them. Any thread.
+    std::vector<int> runningIds();
     // Page's thread: sends "queue_begin" and starts the queue thread, unless a queue runs
     // (then a stop asked for before is withdrawn, and the start is remembered for the end of
     // the run). When no thread can be made, sends "queue_end" and leaves the queue stopped.

@@ -64,6 +64,7 @@ public:
     HRESULT IsBusy(bool* busy) override;
     HRESULT AdviseIdle(std::function<void()> idle) override;
     HRESULT StopQueue() override;
+    HRESULT RunningTasks(std::vector<int>* ids) override;
 
     // Sends one event object to the page; any thread. On the page's thread it returns once the
     // page has handled it (and every event sent before it); from another thread it returns once

@@ -114,3 +114,11 @@ HRESULT CDownloaderPartition::StopQueue()
     TaskMgr::instance().stopQueue();
     return S_OK;
 }
+
+HRESULT CDownloaderPartition::RunningTasks(std::vector<int>* ids)
+{
+    if (!ids)
+        return E_POINTER;
+    *ids = TaskMgr::instance().runningIds();
+    return S_OK;
+}

@@ -1,6 +1,6 @@
 // IDownloadQueue: what a host asks the control about the process's download queue, beside
-// what the page scripts: whether work is still going on, to be told when it is over, and a
-// stop of everything (a host that is told to end stops the queue and waits until every job
+// what the page scripts: whether work is still going on, to be told when it is over, which
+// tasks run, and a stop of everything (a host that is told to end stops the queue and waits until every job
 // has reported its end). Called on the control's apartment thread, like every member of the
 // control.
 #pragma once
@@ -8,6 +8,7 @@
 #include "platform/Unknown.h"
 
 #include <functional>
+#include <vector>
 
 extern const GUID IID_IDownloadQueue;
 
@@ -22,4 +23,7 @@ struct IDownloadQueue : IUnknown {
     virtual HRESULT AdviseIdle(std::function<void()> idle) = 0;
     // Stops the queue and every running job; does not wait.
     virtual HRESULT StopQueue() = 0;
+    // The ids of the tasks the queue has taken and whose jobs have not yet ended, each once:
+    // what "init" leaves running while it drops what waits.
+    virtual HRESULT RunningTasks(std::vector<int>* ids) = 0;
 };

@@ -244,6 +244,25 @@ TEST(Sessions, ATaskSentAgainIsTheSameTask)
     again.command(kStart);
     ASSERT_FALSE(readThrough(again, "down_complete", 3).empty());
     EXPECT_EQ(requestsFor(server, "/c.bin"), 2u);
+
+    // A reload's "init" drops a task that waited; its copy, sent right behind the "init", is held
+    // until the host has said that the task was not running, and then runs once.
+    const std::string d = TempFolder::pattern(64 * 1024);
+    server.on("/d.bin", FixtureServer::rangedFile(d));
+    const std::string waiting = addFile(4, server.url("/d.bin"));
+    SessionClient page(serve.port(), serve.origin(), kKeyB, "q1");
+    page.command(kInit);
+    page.command(waiting);
+    ASSERT_FALSE(readThrough(page, "load_complete").empty());
+    page.drop();
+    SessionClient reloaded(serve.port(), serve.origin(), kKeyB, "q2");
+    reloaded.command(kInit);
+    reloaded.command(waiting);
+    reloaded.command(kStart);
+    events = readThrough(reloaded, "queue_complete");
+    EXPECT_EQ(count(events, "down_complete", 4), 1u);
+    EXPECT_EQ(requestsFor(server, "/d.bin"), 1u);
+    EXPECT_EQ(TempFolder::readFile(downloads.path() / "d.bin"), d);
     EXPECT_EQ(serve.stop(), 0) << serve.errors();
 }
 
