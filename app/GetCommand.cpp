@@ -139,9 +139,10 @@ int runGet(int argc, char** argv)
 
     Json::Value init;
     init[M::name] = Protocol::Command::init;
-    init["config"]["Folder"] = root;
-    init["config"]["ThreadCount"] = options.jobs;
-    init["config"]["Cookie"] = options.cookie;
+    Json::Value& config = init[M::config];
+    config[Protocol::Setting::folder] = root;
+    config[Protocol::Setting::threadCount] = options.jobs;
+    config[Protocol::Setting::cookie] = options.cookie;
     ProgressView view(stdout, stderr);
     GetSession session(std::move(tasks), root, view);
     return session.run(init, stopRequest());

@@ -40,6 +40,7 @@ HostedControl::HostedControl(Token) : page(Apartment::create()) {}
 HostedControl::~HostedControl()
 {
     page->invoke([this] {
+        apartmentThread.check("HostedControl::~HostedControl");
         queue = ComPtr<IDownloadQueue>();
         control = ComPtr<IDispatch>();
     });
@@ -51,6 +52,7 @@ std::shared_ptr<HostedControl> HostedControl::create(Listener listener, std::str
     HRESULT hr = E_FAIL;
     std::string detail;
     hosted->page->invoke([&] {
+        hosted->apartmentThread.bindToCurrent();
         IDispatch* created = nullptr;
         hr = createByProgId(kProgId, HostSite::create(pageOrigin).get(), &created, &detail);
         if (FAILED(hr))
@@ -63,9 +65,8 @@ std::shared_ptr<HostedControl> HostedControl::create(Listener listener, std::str
             listener(event);
         });
         hr = callByName(*created, L"recvMessage", DispatchKind::PropertyPut, Variant::fromFunction(deliver));
-        void* found = nullptr;
-        if (SUCCEEDED(hr) && SUCCEEDED(created->QueryInterface(IID_IDownloadQueue, &found)))
-            hosted->queue = ComPtr<IDownloadQueue>::adopt(static_cast<IDownloadQueue*>(found));
+        if (SUCCEEDED(hr))
+            hosted->queue = hosted->control.as<IDownloadQueue>();
     });
     if (FAILED(hr)) {
         reportCreationFailure(hr, detail);
@@ -77,8 +78,10 @@ std::shared_ptr<HostedControl> HostedControl::create(Listener listener, std::str
 void HostedControl::post(const std::string& command)
 {
     // Handed over as UTF-8: a command of many megabytes is not copied in wide characters.
-    page->invoke(
-        [&] { callByName(*control.get(), L"postMessage", DispatchKind::Method, Variant::fromUtf8Text(command)); });
+    page->invoke([&] {
+        apartmentThread.check("HostedControl::post");
+        callByName(*control.get(), L"postMessage", DispatchKind::Method, Variant::fromUtf8Text(command));
+    });
 }
 
 bool HostedControl::onPage(const std::function<void()>& call)
@@ -95,6 +98,7 @@ bool HostedControl::busy()
 {
     bool running = false;
     page->invoke([&] {
+        apartmentThread.check("HostedControl::busy");
         if (queue)
             queue->IsBusy(&running);
     });
@@ -105,6 +109,7 @@ std::vector<int> HostedControl::runningTasks()
 {
     std::vector<int> ids;
     page->invoke([&] {
+        apartmentThread.check("HostedControl::runningTasks");
         if (queue)
             queue->RunningTasks(&ids);
     });
@@ -114,6 +119,7 @@ std::vector<int> HostedControl::runningTasks()
 bool HostedControl::whenIdle(std::function<void()> call)
 {
     return page->post([this, apartment = page, call = std::move(call)] {
+        apartmentThread.check("HostedControl::whenIdle");
         // The queue may end on any thread: the call goes back to the apartment, behind the events.
         const auto after = [apartment, call] { apartment->post(call); };
         if (!queue || FAILED(queue->AdviseIdle(after)))
@@ -135,6 +141,7 @@ void HostedControl::waitForQueueEnd()
         state->reached.notify_all();
     };
     const bool asked = page->invoke([&] {
+        apartmentThread.check("HostedControl::waitForQueueEnd");
         if (!queue || FAILED(queue->AdviseIdle(tell)))
             tell();
     });
@@ -147,6 +154,7 @@ void HostedControl::waitForQueueEnd()
 void HostedControl::stopQueue()
 {
     page->invoke([this] {
+        apartmentThread.check("HostedControl::stopQueue");
         if (queue)
             queue->StopQueue();
     });

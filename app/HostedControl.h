@@ -11,6 +11,7 @@
 #include "platform/Apartment.h"
 #include "platform/Dispatch.h"
 #include "platform/DownloadQueue.h"
+#include "support/ThreadChecker.h"
 
 #include <cstddef>
 #include <functional>
@@ -62,6 +63,7 @@ public:
 
 private:
     std::shared_ptr<Apartment> page;  // set by create(), then read-only
+    ThreadChecker apartmentThread;    // bound to the apartment's thread by create()
     ComPtr<IDispatch> control;        // apartment thread only
     ComPtr<IDownloadQueue> queue;     // apartment thread only; null when the control has none
 };

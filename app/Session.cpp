@@ -3,6 +3,7 @@
 #include "PageFrame.h"
 #include "PageSession.h"
 #include "RequestPolicy.h"
+#include "StrandCheck.h"
 #include "support/JsonText.h"
 
 #include <boost/asio/post.hpp>
@@ -64,6 +65,7 @@ void Session::attach(std::shared_ptr<PageSession> newcomer, std::string id)
 
 void Session::claim(std::shared_ptr<PageSession> newcomer, std::string id)
 {
+    checkStrand(strand, "Session::claim");
     if (hostEnded) {
         newcomer->close(PageSession::kSessionEnded, "the session has ended; connect again");
         return;
@@ -95,6 +97,7 @@ void Session::claim(std::shared_ptr<PageSession> newcomer, std::string id)
 
 void Session::takeOver(const std::shared_ptr<PageSession>& newcomer, const std::string& id)
 {
+    checkStrand(strand, "Session::takeOver");
     auto old = page.lock();
     if (old && old != newcomer)
         old->close(PageSession::kTakenOver, "another page of this tab took the session over");
@@ -117,6 +120,7 @@ void Session::takeOver(const std::shared_ptr<PageSession>& newcomer, const std::
 
 void Session::settleClaims(bool holderAlive)
 {
+    checkStrand(strand, "Session::settleClaims");
     pinging = false;
     pingTimer.cancel();
     std::deque<Claim> waiting;
@@ -158,6 +162,7 @@ void Session::command(PageSession* from, uint64_t number, std::string text)
 
 void Session::deliver(std::string command)
 {
+    checkStrand(strand, "Session::deliver");
     if (askedRunning) {
         heldCommands.push_back(std::move(command));
         return;
@@ -223,6 +228,7 @@ void Session::end()
 
 void Session::onHostFrame(HostFrame::Kind kind, std::string text)
 {
+    checkStrand(strand, "Session::onHostFrame");
     switch (kind) {
     case HostFrame::Kind::event:
         receive(text + '\n');  // as the control hands it to a script
@@ -251,6 +257,7 @@ void Session::onHostFrame(HostFrame::Kind kind, std::string text)
 
 void Session::settleInit(const std::string& runningIds)
 {
+    checkStrand(strand, "Session::settleInit");
     Json::Value ids;
     std::vector<int64_t> running;
     if (parseJson(runningIds, ids) && ids.isArray())
@@ -268,6 +275,7 @@ void Session::settleInit(const std::string& runningIds)
 
 void Session::receive(std::string event)
 {
+    checkStrand(strand, "Session::receive");
     const uint64_t number = outbox.nextNumber();
     const auto& kept = outbox.push(protocol == Protocol::framed ? PageFrame::event(number, event) : event);
     ledger.event(event, number);
@@ -279,6 +287,7 @@ void Session::receive(std::string event)
 
 void Session::onHostEnded()
 {
+    checkStrand(strand, "Session::onHostEnded");
     hostEnded = true;
     isEnding.store(true);
     graceTimer.cancel();
