@@ -3,8 +3,7 @@
 #include "InstallLayout.h"
 #include "PageServer.h"
 #include "RequestPolicy.h"
-
-#include <signal.h>
+#include "StopSignals.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -63,12 +62,8 @@ int runServe(int argc, char** argv)
     if (!std::filesystem::is_directory(options.webRoot, noFolder))
         return refuse("--web " + options.webRoot.string() + ": no such folder");
 
-    // Taken by sigwait below; blocked before the first thread starts, so every thread inherits it.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Waited for below; blocked before the first thread starts, so every thread inherits it.
+    StopSignals::block();
 
     PageServer server(options);
     std::string error;
@@ -79,8 +74,7 @@ int runServe(int argc, char** argv)
     std::printf("Zelvorn serves its demo page at http://127.0.0.1:%u/ (Ctrl-C stops it)\n", server.port());
     std::fflush(stdout);
 
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    StopSignals::wait();
     if (!server.stopDownloads(std::chrono::seconds(10)))
         std::fprintf(stderr, "zelvorn serve: downloads still ending after 10 s; stopping anyway\n");
     server.stop();

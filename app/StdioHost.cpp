@@ -2,26 +2,24 @@
 
 #include "HostedControl.h"
 #include "LineReader.h"
+#include "StopRequest.h"
+#include "StopSignals.h"
 
-#include <mutex>
+#include <cstdlib>
 #include <string>
-
-namespace {
-
-// The running host's control, for the signal thread: set once the control exists.
-std::mutex hostLock;
-std::shared_ptr<HostedControl> hostControl;  // guarded by hostLock
-
-std::shared_ptr<HostedControl> runningControl()
-{
-    std::lock_guard<std::mutex> lock(hostLock);
-    return hostControl;
-}
-
-}  // namespace
 
 int runStdioHost(std::istream& in, std::FILE* out)
 {
+    // SIGINT or SIGTERM stops the queue, waits until its jobs have reported their end, and ends
+    // the process.
+    static StopRequest* stop = new StopRequest();  // the signal thread may use it until the exit
+    static std::FILE* const events = out;
+    StopSignals::start([](int signal) {
+        if (auto control = stop->ask(signal))
+            control->waitForQueueEnd();
+        std::fflush(events);
+        std::_Exit(128 + signal);
+    });
     // The listener runs on the control's apartment thread only, so writes to `out` never
     // interleave. The lines of the events delivered together go out in one write, once the
     // last of them is delivered.
@@ -46,10 +44,7 @@ int runStdioHost(std::istream& in, std::FILE* out)
     if (!control)
         return 1;
     control->onPage([&] { output->host = control; });
-    {
-        std::lock_guard<std::mutex> lock(hostLock);
-        hostControl = control;
-    }
+    stop->watch(control);
 
     const size_t limit = HostedControl::kMaxCommandBytes;
     LineReader reader(in, limit);
@@ -67,19 +62,5 @@ int runStdioHost(std::istream& in, std::FILE* out)
         control->post(line);
     }
     control->waitForQueueEnd();
-    std::lock_guard<std::mutex> lock(hostLock);
-    hostControl.reset();
     return 0;
-}
-
-void waitForQueueEnd()
-{
-    if (auto control = runningControl())
-        control->waitForQueueEnd();
-}
-
-void stopQueue()
-{
-    if (auto control = runningControl())
-        control->stopQueue();
 }

@@ -27,8 +27,6 @@
 
 #include <unistd.h>
 
-#include <signal.h>
-
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -57,26 +55,6 @@ int usage()
     return 2;
 }
 
-// SIGINT and SIGTERM are taken by one thread of their own, so no handler ever runs inside
-// the control's code: it stops the queue, waits until its jobs have reported their end, and
-// ends the process.
-void handleStopSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set] {
-        int signal = 0;
-        sigwait(&set, &signal);
-        stopQueue();
-        waitForQueueEnd();
-        std::fflush(stdout);
-        std::_Exit(128 + signal);
-    }).detach();
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -100,7 +78,6 @@ int main(int argc, char** argv)
         if (std::strcmp(argv[1], host) == 0)
             std::thread(RegistrationCheck::noticeOtherUserModule).join();
     if (std::strcmp(argv[1], "stdio") == 0) {
-        handleStopSignals();
         std::ios::sync_with_stdio(false);
         return runStdioHost(std::cin, stdout);
     }
