@@ -1,6 +1,6 @@
 #include "EventBacklog.h"
 
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "support/JsonText.h"
 
 namespace {

@@ -1,9 +1,8 @@
 #include "FolderListing.h"
 
 #include "BoundedRead.h"
-#include "HostedControl.h"
 #include "UrlFileName.h"
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "support/JsonText.h"
 #include "support/Path.h"
 #include "support/Text.h"
@@ -35,7 +34,7 @@ bool FolderListing::read(const std::string& file, std::string& error)
 {
     // The listing becomes one command: it is held to the size of one.
     std::string text;
-    if (!readBounded(file, HostedControl::kMaxCommandBytes, text, error))
+    if (!readBounded(file, Protocol::kMaxCommandBytes, text, error))
         return false;
     Json::Value listing;
     if (!parseJson(text, listing) || !listing.isObject()) {

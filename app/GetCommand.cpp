@@ -5,7 +5,7 @@
 #include "ProgressView.h"
 #include "StopRequest.h"
 #include "StopSignals.h"
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 
 #include <sys/resource.h>
 

@@ -3,7 +3,7 @@
 #include "Fingerprint.h"
 #include "SourceRecord.h"
 #include "UrlFileName.h"
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "support/JsonText.h"
 #include "support/Path.h"
 #include "support/Text.h"

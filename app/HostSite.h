@@ -9,7 +9,7 @@
 #pragma once
 
 #include "platform/ComObject.h"
-#include "platform/PageRules.h"
+#include "hosting/PageRules.h"
 
 #include <string>
 #include <vector>

@@ -10,7 +10,7 @@
 
 #include "platform/Apartment.h"
 #include "platform/Dispatch.h"
-#include "platform/DownloadQueue.h"
+#include "hosting/DownloadQueue.h"
 #include "support/ThreadChecker.h"
 
 #include <cstddef>
@@ -23,10 +23,6 @@ class HostedControl {
     struct Token {};
 
 public:
-    // Far above any command a page sends (a folder of many thousand files), far below what would
-    // strain a host: the control's wide copy alone takes four times as much.
-    static constexpr size_t kMaxCommandBytes = 16 * 1024 * 1024;
-
     // Receives each event as UTF-8 JSON text, without a line feed.
     using Listener = std::function<void(const std::string& event)>;
 

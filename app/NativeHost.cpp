@@ -6,6 +6,7 @@
 #include "StopRequest.h"
 #include "StopSignals.h"
 #include "support/JsonText.h"
+#include "hosting/Protocol.h"
 #include "support/Text.h"
 
 #include <unistd.h>
@@ -103,7 +104,7 @@ int runNativeHost(int in, int out, const std::string& caller)
     }
     stop->watch(control);
 
-    FrameReader reader(in, HostedControl::kMaxCommandBytes);
+    FrameReader reader(in, Protocol::kMaxCommandBytes);
     std::string body;
     uint32_t length = 0;
     int status = 0;
@@ -118,7 +119,7 @@ int runNativeHost(int in, int out, const std::string& caller)
         }
         if (outcome == FrameReader::Outcome::tooLong) {
             std::fprintf(stderr, "zelvorn: message %lu refused: %u bytes, more than %zu\n", number, length,
-                         HostedControl::kMaxCommandBytes);
+                         Protocol::kMaxCommandBytes);
             continue;
         }
         const std::string why = refusal(body);

@@ -7,6 +7,8 @@
 // ask it.
 #pragma once
 
+#include "hosting/Protocol.h"
+
 #include <cstdint>
 #include <set>
 #include <string>
@@ -17,8 +19,8 @@ public:
     // Limits of what a client may send.
     static constexpr size_t kMaxHeaderBytes = 8 * 1024;
     static constexpr size_t kMaxRequestBodyBytes = 0;
-    // The same limit as a command line of `zelvorn stdio`.
-    static constexpr size_t kMaxMessageBytes = 16 * 1024 * 1024;
+    // A page's command, as long as a command line of `zelvorn stdio` may be.
+    static constexpr size_t kMaxMessageBytes = Protocol::kMaxCommandBytes;
     // Event text waiting for a page that does not read; past it the page is dropped.
     static constexpr size_t kMaxUnsentBytes = 32 * 1024 * 1024;
 

@@ -1,9 +1,9 @@
 #include "Sidecar.h"
 
 #include "Fingerprint.h"
-#include "HostedControl.h"
 #include "support/JsonText.h"
 #include "support/Path.h"
+#include "hosting/Protocol.h"
 #include "support/Text.h"
 
 #include <fcntl.h>
@@ -31,7 +31,7 @@ const char* const kTemporarySuffix = ".XXXXXX";
 const size_t kMaxNameBytes = 255;
 // A snapshot holds one task object, which is never longer than a command; its changes are
 // folded into a new snapshot before they outgrow it.
-const size_t kMaxBytes = 4 * HostedControl::kMaxCommandBytes;
+const size_t kMaxBytes = 4 * Protocol::kMaxCommandBytes;
 
 std::string checkOf(const Json::Value& value)
 {

@@ -4,6 +4,7 @@
 #include "LineReader.h"
 #include "StopRequest.h"
 #include "StopSignals.h"
+#include "hosting/Protocol.h"
 
 #include <cstdlib>
 #include <string>
@@ -46,7 +47,7 @@ int runStdioHost(std::istream& in, std::FILE* out)
     control->onPage([&] { output->host = control; });
     stop->watch(control);
 
-    const size_t limit = HostedControl::kMaxCommandBytes;
+    const size_t limit = Protocol::kMaxCommandBytes;
     LineReader reader(in, limit);
     std::string line;
     for (unsigned long number = 1;; ++number) {

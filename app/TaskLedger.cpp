@@ -1,6 +1,6 @@
 #include "TaskLedger.h"
 
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "support/JsonText.h"
 
 #include <algorithm>

@@ -9,7 +9,7 @@
 // text, never half of each.
 #pragma once
 
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 
 #include <atomic>
 #include <cstdint>

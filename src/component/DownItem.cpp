@@ -1,6 +1,6 @@
 #include "component/DownItem.h"
 
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "log/Log.h"
 #include "support/Path.h"
 #include "support/Text.h"

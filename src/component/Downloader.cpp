@@ -2,7 +2,7 @@
 
 #include "component/Config.h"
 #include "component/LocalPath.h"
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "component/TaskMgr.h"
 #include "log/Log.h"
 #include "platform/DeferredWake.h"

@@ -2,7 +2,7 @@
 
 #include "component/Config.h"
 #include "component/FreeName.h"
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "component/TaskMgr.h"
 #include "support/ConfinedFolder.h"
 #include "support/Path.h"

@@ -1,7 +1,7 @@
 #include "component/FdDownloader.h"
 
 #include "component/Config.h"
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "log/Log.h"
 #include "support/Text.h"
 

@@ -2,7 +2,7 @@
 
 #include "component/Config.h"
 #include "component/HostNotice.h"
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "log/Log.h"
 #include "net/HttpHeader.h"
 #include "support/Path.h"

@@ -24,7 +24,7 @@
 
 #include "component/DownItem.h"
 #include "component/LocalFile.h"
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "net/HttpDowner.h"
 #include "support/BlockWriter.h"
 #include "support/ConfinedFolder.h"

@@ -2,7 +2,7 @@
 
 #include "component/Config.h"
 #include "component/FdDownloader.h"
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "log/Log.h"
 #include "support/EventPool.h"
 

@@ -1,6 +1,6 @@
 #include "control/CDownloaderPartition.h"
 
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "component/TaskMgr.h"
 #include "control/DownloaderPartitionProxy.h"
 #include "log/Log.h"

@@ -14,12 +14,12 @@
 #include "control/IDownloaderPartition.h"
 #include "platform/Apartment.h"
 #include "platform/ComObject.h"
-#include "platform/DownloadQueue.h"
+#include "hosting/DownloadQueue.h"
 #include "platform/InterfaceTable.h"
 #include "platform/ObjectSafety.h"
 #include "platform/ObjectWithSite.h"
 #include "platform/OleObject.h"
-#include "platform/PageRules.h"
+#include "hosting/PageRules.h"
 #include "support/ThreadChecker.h"
 
 #include <json/value.h>

@@ -3,7 +3,7 @@
 
 #include "component/Config.h"
 #include "component/FdDownItem.h"
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "component/TaskMgr.h"
 #include "log/Log.h"
 #include "platform/FolderPicker.h"

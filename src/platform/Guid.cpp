@@ -1,7 +1,7 @@
 #include "platform/Guid.h"
 
-#include "platform/DownloadQueue.h"
-#include "platform/PageRules.h"
+#include "hosting/DownloadQueue.h"
+#include "hosting/PageRules.h"
 #include "platform/OleObject.h"
 
 #include <cstdio>
@@ -45,6 +45,4 @@ bool guidFromString(const std::wstring& text, GUID& guid)
         guid.data4[i] = static_cast<uint8_t>(b[i]);
     return true;
 }
-const GUID IID_IDownloadQueue = {0x22516212, 0xB171, 0x4FC9, {0x86, 0xED, 0x09, 0x71, 0x30, 0x4F, 0xE3, 0x33}};
-const GUID IID_IPageRules = {0x5A0C31E4, 0x6B7D, 0x4F2A, {0x9C, 0x1E, 0x3D, 0x84, 0x27, 0xB6, 0x51, 0x0F}};
 const GUID IID_IOleObject = {0x00000112, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};

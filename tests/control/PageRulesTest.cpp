@@ -4,7 +4,7 @@
 
 #include "platform/ComObject.h"
 #include "platform/FolderPicker.h"
-#include "platform/PageRules.h"
+#include "hosting/PageRules.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // download folder of this run, which no "init" may change; events go to no callback;
 // "open_folder" (a dialog) and a log file are left out.
 #include "component/Config.h"
-#include "component/Protocol.h"
+#include "hosting/Protocol.h"
 #include "component/TaskMgr.h"
 #include "control/CDownloaderPartition.h"
 #include "platform/Apartment.h"

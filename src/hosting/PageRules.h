@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-extern const GUID IID_IPageRules;
+inline const GUID IID_IPageRules = {0x5A0C31E4, 0x6B7D, 0x4F2A, {0x9C, 0x1E, 0x3D, 0x84, 0x27, 0xB6, 0x51, 0x0F}};
 
 struct IPageRules : IUnknown {
     static const GUID& uuid() { return IID_IPageRules; }

@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-extern const GUID IID_IDownloadQueue;
+inline const GUID IID_IDownloadQueue = {0x22516212, 0xB171, 0x4FC9, {0x86, 0xED, 0x09, 0x71, 0x30, 0x4F, 0xE3, 0x33}};
 
 struct IDownloadQueue : IUnknown {
     static const GUID& uuid() { return IID_IDownloadQueue; }

@@ -1,10 +1,12 @@
 // The names and limits of the JSON protocol between the control and its page: commands, events,
-// members, error codes and the bounds of the settings. Pages depend on every text here exactly
+// members, error codes, the bounds of the settings and of a command. The control and every host
+// spell them from here. Pages depend on every text here exactly
 // as written ("down_stoped" included), so they are spelled once, in this file.
 //
 // Constants only; usable from any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace Protocol {
@@ -108,5 +110,9 @@ enum ErrorCode : unsigned {
 constexpr int32_t kMaxThreadCount = 5;
 // "FilePart" when the page gives none: bytes of growth between two "down_part" events.
 constexpr int32_t kDefaultFilePart = 0x100000;
+// The longest command a host hands the control: far above any a page sends (a folder of many
+// thousand files), far below what would strain a host (the control's wide copy alone takes four
+// times as much).
+constexpr size_t kMaxCommandBytes = 16 * 1024 * 1024;
 
 }  // namespace Protocol
