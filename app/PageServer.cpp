@@ -105,9 +105,7 @@ void PageServer::stop()
     });
     sessions->endAll(std::chrono::seconds(10));
     // The pages of the sessions that ended are being told so: a moment for their close frames.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (PageSession::open() > 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    PageSession::waitAllClosed(std::chrono::steady_clock::now() + std::chrono::seconds(1));
     context.stop();
     for (auto& thread : pool)
         thread.join();

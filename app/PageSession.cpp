@@ -7,8 +7,8 @@
 
 #include <boost/asio/post.hpp>
 
-#include <atomic>
-#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 namespace beast = boost::beast;
 namespace http = boost::beast::http;
@@ -53,24 +53,41 @@ std::string queryValue(const std::string& target, const std::string& name)
     return "";
 }
 
-std::atomic<int> pagesOpen{0};
+// The pages whose socket is open, of every server of the process.
+struct OpenPages {
+    std::mutex lock;
+    std::condition_variable changed;
+    int count = 0;  // guarded by lock
+};
+
+OpenPages& openPages()
+{
+    static OpenPages* pages = new OpenPages();  // sessions may end while the process exits
+    return *pages;
+}
 
 }  // namespace
 
 PageSession::PageSession(beast::tcp_stream stream, RateLimitedLog& refusals) : socket(std::move(stream)), log(refusals)
 {
-    ++pagesOpen;
+    std::lock_guard<std::mutex> guard(openPages().lock);
+    ++openPages().count;
 }
 
 PageSession::~PageSession()
 {
     leave();
-    --pagesOpen;
+    OpenPages& pages = openPages();
+    std::lock_guard<std::mutex> guard(pages.lock);
+    if (--pages.count == 0)
+        pages.changed.notify_all();
 }
 
-int PageSession::open()
+bool PageSession::waitAllClosed(std::chrono::steady_clock::time_point deadline)
 {
-    return pagesOpen.load();
+    OpenPages& pages = openPages();
+    std::unique_lock<std::mutex> guard(pages.lock);
+    return pages.changed.wait_until(guard, deadline, [&] { return pages.count == 0; });
 }
 
 void PageSession::start(Request upgrade, std::shared_ptr<SessionTable> sessions, std::string origin)

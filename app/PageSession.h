@@ -24,6 +24,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -61,8 +62,9 @@ public:
     void close(uint16_t code, std::string reason);
 
     const std::string& origin() const { return pageOrigin; }
-    // Pages whose socket is open, of every server of the process.
-    static int open();
+    // Waits until no page of any server of the process has its socket open, or until `deadline`;
+    // false when some still have. Any thread but the servers' own.
+    static bool waitAllClosed(std::chrono::steady_clock::time_point deadline);
 
 private:
     void accept(Request upgrade);
