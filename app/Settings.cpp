@@ -9,7 +9,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -64,7 +63,7 @@ Json::Value read(const std::string& file, std::string& problem)
     std::ifstream in(file);
     std::error_code missing;
     if (!in) {
-        if (fs::exists(file, missing) || missing.value() != ENOENT)
+        if (fs::exists(file, missing) || missing)
             problem = file + " cannot be read";
         return Json::Value(Json::objectValue);
     }
