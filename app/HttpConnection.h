@@ -2,9 +2,10 @@
 // request against the RequestPolicy, answers GET and HEAD with the files of web/, and hands a
 // WebSocket upgrade of "/control" to a new PageSession, which attaches a page of an allowed
 // origin to its session and tells any other why it is refused. A WebSocket of "/access" is a
-// page asking that its origin be allowed: it is closed with 1000 once the origin is allowed
-// (at once when it is already; after the user said yes, AccessPrompt), else with 1008 and why not. A refused request gets a status
-// and a one-line text saying why, and a line on standard error (RateLimitedLog).
+// page asking that its origin be allowed: it is closed with 1000 once the origin is allowed (at
+// once when it is already, after the user said yes otherwise: AccessPrompt), else with 1008 and
+// why not. A refused request gets a status and a one-line text saying why, and a line on
+// standard error (RateLimitedLog).
 //
 // Owned by its pending socket operations (shared); runs on the connection's strand.
 #pragma once

@@ -38,7 +38,7 @@ public:
     using Request = boost::beast::http::request<boost::beast::http::string_body>;
 
     // Close codes, beside the standard ones: what zelvorn.js does next depends on them.
-    static constexpr uint16_t kNormal = 1000;         // "/access": the origin is allowed
+    static constexpr uint16_t kNormal = 1000;  // "/access": the origin is allowed
     static constexpr uint16_t kGoingAway = 1001;
     static constexpr uint16_t kPolicy = 1008;         // refused for good (origin not allowed)
     static constexpr uint16_t kInternalError = 1011;  // no control; tried again later

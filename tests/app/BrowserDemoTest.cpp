@@ -132,10 +132,9 @@ TEST(BrowserDemoPage, DownloadsStopsReloadsAndResumesByteIdentical)
     TempFolder bin;
     bin.writeFile("zenity", "#!/bin/sh\necho \"$*\" >>'" + bin.file("questions") + "'\n");
     chmod(bin.file("zenity").c_str(), 0755);
-    ServeProcess serve({"--allow-origin", nginxOrigin},
-                       {{"XDG_DOWNLOAD_DIR", downloads.path().string()},
-                        {"DISPLAY", ":7"},
-                        {"PATH", bin.path().string() + ":" + std::getenv("PATH")}});
+    ServeProcess serve({"--allow-origin", nginxOrigin}, {{"XDG_DOWNLOAD_DIR", downloads.path().string()},
+                                                         {"DISPLAY", ":7"},
+                                                         {"PATH", bin.path().string() + ":" + std::getenv("PATH")}});
     site.writeFile("legacy.html", legacyPage(serve.origin()));
     site.writeFile("watching.html", watchingPage(serve.origin()));
     // The same server under another name is another origin, which serve was not told to allow.

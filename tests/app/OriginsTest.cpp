@@ -101,9 +101,9 @@ struct DesktopStandIn {
     TempFolder bin;
     DesktopStandIn()
     {
-        const std::string script = "#!/bin/sh\necho \"$*\" >>'" + bin.file("questions") +
-                                   "'\nwhile [ -e '" + bin.file("hold") + "' ]; do sleep 0.05; done\nexit $(cat '" +
-                                   bin.file("answer") + "')\n";
+        const std::string script = "#!/bin/sh\necho \"$*\" >>'" + bin.file("questions") + "'\nwhile [ -e '" +
+                                   bin.file("hold") + "' ]; do sleep 0.05; done\nexit $(cat '" + bin.file("answer") +
+                                   "')\n";
         bin.writeFile("zenity", script);
         chmod(bin.file("zenity").c_str(), 0755);
         answer(1);
@@ -136,8 +136,9 @@ TEST(Origins, TheCommandKeepsTheSettingsFileAndItsOtherMembers)
     files.dir.writeFile("user/settings.json",
                         R"({"downloadRoots":["/srv/shared"],"origins":{"https://a.example":{"downloadRoots":["/x"]},)"
                         R"("https://B.example":{"access":"allow"}}})");
-    files.dir.writeFile("machine.json", R"({"origins":{"https://a.example":{"access":"deny"},)"
-                                        R"("https://b.example":{"access":"deny"},"https://m.example":{"access":"allow"}}})");
+    files.dir.writeFile("machine.json",
+                        R"({"origins":{"https://a.example":{"access":"deny"},)"
+                        R"("https://b.example":{"access":"deny"},"https://m.example":{"access":"allow"}}})");
     std::string out, err;
     ASSERT_EQ(files.origins({"list"}, &out, &err), 0) << err;
     EXPECT_EQ(out, "deny  https://a.example (" + files.machine() + ")\nallow https://b.example (" + files.user() +
@@ -164,9 +165,11 @@ TEST(Origins, TheCommandKeepsTheSettingsFileAndItsOtherMembers)
     EXPECT_FALSE(user["origins"]["https://a.example"].isMember("access"));
     EXPECT_EQ(user["origins"]["https://a.example"]["downloadRoots"][0].asString(), "/x");
 
-    for (const std::vector<std::string>& wrong :
-         {std::vector<std::string>{"allow", "null"}, {"allow", "https://a.example/page"}, {"trust", "https://a.example"},
-          {"allow"}, {"list", "https://a.example"}}) {
+    for (const std::vector<std::string>& wrong : {std::vector<std::string>{"allow", "null"},
+                                                  {"allow", "https://a.example/page"},
+                                                  {"trust", "https://a.example"},
+                                                  {"allow"},
+                                                  {"list", "https://a.example"}}) {
         EXPECT_EQ(files.origins(wrong, nullptr, &err), 2) << wrong[0];
         EXPECT_NE(err.find("usage: zelvorn origins"), std::string::npos) << err;
     }
@@ -238,7 +241,9 @@ TEST(Origins, APageMayAskTheUserOneQuestionAtATime)
     DesktopStandIn desktop;
     ServeProcess serve({}, desktop.environment(files));
     const std::vector<std::pair<std::string, std::string>> neverAsked{
-        {"null", "opaque origin"}, {"http://example.test", "https origins and http ones of this machine"}, {"", "no Origin"}};
+        {"null", "opaque origin"},
+        {"http://example.test", "https origins and http ones of this machine"},
+        {"", "no Origin"}};
     for (const auto& [origin, why] : neverAsked) {
         const auto [code, reason] = askAccess(serve, origin);
         EXPECT_EQ(code, 1008) << origin;
