@@ -20,6 +20,10 @@ void AccessPrompt::ask(const std::string& origin, Answer answer)
     {
         std::lock_guard<std::mutex> guard(lock);
         const auto now = std::chrono::steady_clock::now();
+        // zenity gives up by itself after kAnswerTime; kdialog is ended at the next request.
+        const pid_t child = running.load();
+        if (!asking.empty() && now - askedAt > kAnswerTime && child > 0)
+            ::kill(child, SIGTERM);
         if (stopped) {
             refusal = "the server is stopping";
         } else if (asking == name) {
@@ -28,7 +32,8 @@ void AccessPrompt::ask(const std::string& origin, Answer answer)
         } else if (!asking.empty()) {
             refusal = "the user is being asked about another origin; ask again later";
         } else if (now < quietUntil) {
-            const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(quietUntil - now).count() + 1;
+            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(quietUntil - now).count();
+            const auto minutes = (seconds + 59) / 60;
             refusal = "the user turned a question down lately; ask again in " + std::to_string(minutes) + " min";
         } else {
             refusal = DesktopDialog::whyNoDesktop();
@@ -37,6 +42,7 @@ void AccessPrompt::ask(const std::string& origin, Answer answer)
             if (dialog.joinable())
                 dialog.join();  // the last question's thread, done but for its return
             asking = name;
+            askedAt = now;
             waiting.push_back(std::move(answer));
             finished.store(false);
             dialog = std::thread(&AccessPrompt::question, this, name);

@@ -43,6 +43,7 @@ private:
 
     std::mutex lock;
     std::string asking;                                // guarded by lock: the origin on screen
+    std::chrono::steady_clock::time_point askedAt;     // guarded by lock: when it was put
     std::vector<Answer> waiting;                       // guarded by lock: pages waiting for its answer
     std::chrono::steady_clock::time_point quietUntil;  // guarded by lock
     bool stopped = false;                              // guarded by lock
