@@ -16,8 +16,8 @@ constexpr std::chrono::seconds kIdleLimit{30};
 }  // namespace
 
 HttpConnection::HttpConnection(boost::asio::ip::tcp::socket socket, const RequestPolicy& rules, const StaticFiles& web,
-                               std::shared_ptr<SessionTable> table, RateLimitedLog& refusals)
-    : stream(std::move(socket)), policy(rules), files(web), sessions(std::move(table)), log(refusals)
+                               std::shared_ptr<SessionTable> table, AccessPrompt& asker, RateLimitedLog& refusals)
+    : stream(std::move(socket)), policy(rules), files(web), sessions(std::move(table)), prompt(asker), log(refusals)
 {
 }
 
@@ -59,10 +59,14 @@ void HttpConnection::handle(PageSession::Request request)
 
     const std::string target(request.target());
     if (beast::websocket::is_upgrade(request)) {
-        if (target.substr(0, target.find('?')) != "/control")
+        const std::string path = target.substr(0, target.find('?'));
+        if (path == "/access")
+            return askForAccess(std::move(request));
+        if (path != "/control")
             return refuse(request, http::status::not_found, "no WebSocket endpoint here; the control is at /control");
         std::string origin(request[http::field::origin]);
-        const std::string originProblem = policy.checkOrigin(origin);
+        std::string originProblem;
+        policy.checkOrigin(origin, originProblem);
         stream.expires_never();
         auto page = std::make_shared<PageSession>(std::move(stream), log);
         if (!originProblem.empty()) {
@@ -101,6 +105,28 @@ void HttpConnection::handle(PageSession::Request request)
     response->body() = std::move(body);
     response->prepare_payload();
     reply(response);
+}
+
+void HttpConnection::askForAccess(PageSession::Request request)
+{
+    const std::string origin(request[http::field::origin]);
+    std::string why;
+    const RequestPolicy::Access access = policy.checkOrigin(origin, why);
+    if (access == RequestPolicy::Access::unknown)
+        why = RequestPolicy::whyNotAskable(origin);
+    stream.expires_never();
+    auto page = std::make_shared<PageSession>(std::move(stream), log);
+    if (access == RequestPolicy::Access::allowed)
+        return page->refuse(std::move(request), PageSession::kNormal, "allowed");
+    if (!why.empty()) {
+        log.line("refused GET /access: " + why);
+        return page->refuse(std::move(request), PageSession::kPolicy, why);
+    }
+    page->hold(std::move(request));
+    prompt.ask(origin, [page, origin, &log = log](bool allowed, const std::string& reason) {
+        log.line("access for " + origin + ": " + (allowed ? "allowed by the user" : reason));
+        page->close(allowed ? PageSession::kNormal : PageSession::kPolicy, allowed ? "allowed" : reason);
+    });
 }
 
 void HttpConnection::refuse(const PageSession::Request& request, http::status status, const std::string& why)

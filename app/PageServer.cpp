@@ -15,6 +15,8 @@ constexpr int kPoolThreads = 2;
 // connection stays in the backlog until a page or a session lets one go.
 constexpr std::chrono::milliseconds kFirstPause{50};
 constexpr std::chrono::milliseconds kLongestPause{1000};
+// How soon a change of the settings files ends the sessions of an origin no longer allowed.
+constexpr std::chrono::seconds kOriginWatch{1};
 
 bool outOfDescriptors(const boost::system::error_code& error)
 {
@@ -54,6 +56,7 @@ bool PageServer::start(std::string& error)
     listening = acceptor.local_endpoint().port();
     policy.emplace(listening, options.allowedOrigins);
     acceptNext();
+    boost::asio::post(acceptStrand, [this] { watchOrigins(); });
     for (int i = 0; i < kPoolThreads; ++i)
         pool.emplace_back([this] { context.run(); });
     return true;
@@ -72,7 +75,7 @@ void PageServer::acceptNext()
             // Events and acknowledgements are small messages that must not wait for each other.
             boost::system::error_code ignored;
             socket.set_option(boost::asio::ip::tcp::no_delay(true), ignored);
-            std::make_shared<HttpConnection>(std::move(socket), *policy, files, sessions, log)->start();
+            std::make_shared<HttpConnection>(std::move(socket), *policy, files, sessions, prompt, log)->start();
         }
         acceptNext();
     });
@@ -89,6 +92,28 @@ void PageServer::acceptLater()
     });
 }
 
+void PageServer::watchOrigins()
+{
+    const OriginChoices::Reading choices = policy->readChoices();
+    sessions->revoke([&](const std::string& origin) -> std::string {
+        switch (policy->access(choices, origin)) {
+        case RequestPolicy::Access::allowed:
+            return "";
+        case RequestPolicy::Access::denied:
+            log.line("ending the sessions of " + origin + ": the origin is denied now");
+            return "origin \"" + origin + "\" is denied now";
+        default:
+            log.line("ending the sessions of " + origin + ": the origin is no longer allowed");
+            return "origin \"" + origin + "\" is no longer allowed";
+        }
+    });
+    originWatch.expires_after(kOriginWatch);
+    originWatch.async_wait([this](boost::system::error_code error) {
+        if (!error && acceptor.is_open())
+            watchOrigins();
+    });
+}
+
 bool PageServer::stopDownloads(std::chrono::milliseconds patience)
 {
     return sessions->endAll(patience);
@@ -98,10 +123,12 @@ void PageServer::stop()
 {
     if (pool.empty())
         return;
+    prompt.stop();
     boost::asio::post(acceptStrand, [this] {
         boost::system::error_code ignored;
         acceptor.close(ignored);
         acceptPause.cancel();
+        originWatch.cancel();
     });
     sessions->endAll(std::chrono::seconds(10));
     // The pages of the sessions that ended are being told so: a moment for their close frames.

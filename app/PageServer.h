@@ -1,13 +1,16 @@
 // PageServer: `zelvorn serve`'s server. It listens on 127.0.0.1 only, serves the files of web/
 // and attaches every page that opens the WebSocket "/control" to a session of its tab
 // (HttpConnection, PageSession, SessionTable), each with a control of its own in a host process
-// of its own. Its sockets run on a small pool of threads.
+// of its own. Its sockets run on a small pool of threads. Every second it reads the settings
+// files again and ends the sessions of origins no longer allowed; pages of origins not yet known
+// may ask the user (AccessPrompt).
 //
 // Owned by the serve command for the life of the process; start(), stopDownloads() and stop()
 // are called from that command's thread. The pool's threads use the server until stop() has
 // returned.
 #pragma once
 
+#include "AccessPrompt.h"
 #include "RateLimitedLog.h"
 #include "RequestPolicy.h"
 #include "SessionTable.h"
@@ -54,10 +57,12 @@ public:
 private:
     void acceptNext();
     void acceptLater();
+    void watchOrigins();
 
     const Options options;
     const StaticFiles files;
     RateLimitedLog log;
+    AccessPrompt prompt;
     std::optional<RequestPolicy> policy;  // set by start() before the first accept
     boost::asio::io_context context;
     const std::shared_ptr<SessionTable> sessions;
@@ -65,6 +70,7 @@ private:
     boost::asio::ip::tcp::acceptor acceptor{acceptStrand};  // its strand only, once started
     boost::asio::steady_timer acceptPause{acceptStrand};    // its strand only
     std::chrono::milliseconds pause{0};                     // its strand only: after running out of descriptors
+    boost::asio::steady_timer originWatch{acceptStrand};    // its strand only
     std::vector<std::thread> pool;
     uint16_t listening = 0;
 };

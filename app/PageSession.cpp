@@ -108,6 +108,12 @@ void PageSession::refuse(Request upgrade, uint16_t code, std::string reason)
     accept(std::move(upgrade));
 }
 
+void PageSession::hold(Request upgrade)
+{
+    held = true;
+    accept(std::move(upgrade));
+}
+
 void PageSession::accept(Request upgrade)
 {
     framed = asksForFrames(upgrade);
@@ -133,6 +139,8 @@ void PageSession::onAccept(beast::error_code error)
         closeWith(closeCode, closeReason);
         return;
     }
+    if (held)
+        return readNext();
     std::string refusal;
     bool full = false;
     auto sessions = std::move(table);

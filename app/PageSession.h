@@ -39,6 +39,7 @@ public:
     using Request = boost::beast::http::request<boost::beast::http::string_body>;
 
     // Close codes, beside the standard ones: what zelvorn.js does next depends on them.
+    static constexpr uint16_t kNormal = 1000;  // "/access": the origin is allowed
     static constexpr uint16_t kGoingAway = 1001;
     static constexpr uint16_t kPolicy = 1008;         // refused for good (origin not allowed)
     static constexpr uint16_t kInternalError = 1011;  // no control; tried again later
@@ -54,6 +55,9 @@ public:
     void start(Request upgrade, std::shared_ptr<SessionTable> sessions, std::string origin);
     // Completes the handshake of `upgrade` and closes at once with `code` and `reason`.
     void refuse(Request upgrade, uint16_t code, std::string reason);
+    // Completes the handshake of `upgrade` and keeps the socket open, attached to no session and
+    // ignoring what the page sends, until close().
+    void hold(Request upgrade);
 
     // From its session; any thread. bind() comes before the session's first send.
     void bind(std::shared_ptr<Session> session);
@@ -83,6 +87,7 @@ private:
     RateLimitedLog& log;
     std::string pageOrigin;  // set before the handshake
     bool framed = false;     // set before the handshake
+    bool held = false;       // set before the handshake
 
     // Strand only.
     std::shared_ptr<SessionTable> table;  // until the page is attached

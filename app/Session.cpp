@@ -226,6 +226,16 @@ void Session::end()
     });
 }
 
+void Session::revoke(std::string reason)
+{
+    isEnding.store(true);
+    boost::asio::post(strand, [self = shared_from_this(), reason = std::move(reason)] {
+        self->stopping = true;
+        self->revoked = reason;
+        self->host->closeInput();
+    });
+}
+
 void Session::onHostFrame(HostFrame::Kind kind, std::string text)
 {
     checkStrand(strand, "Session::onHostFrame");
@@ -293,7 +303,9 @@ void Session::onHostEnded()
     graceTimer.cancel();
     pingTimer.cancel();
     if (auto attachedPage = page.lock()) {
-        if (!failure.empty())
+        if (!revoked.empty())
+            attachedPage->close(PageSession::kPolicy, revoked);
+        else if (!failure.empty())
             attachedPage->close(PageSession::kInternalError, failure);
         else if (stopping)
             attachedPage->close(PageSession::kGoingAway, "the server is stopping");

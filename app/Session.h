@@ -71,6 +71,8 @@ public:
     bool tryEnd();
     // Stops the session's downloads and ends it; its page hears how its tasks ended. Any thread.
     void end();
+    // As end(), for an origin no longer allowed: the page is then closed with 1008 and `reason`.
+    void revoke(std::string reason);
 
     // Status; any thread.
     bool attached() const { return isAttached.load() || attaching.load() > 0; }
@@ -129,6 +131,7 @@ private:
     boost::asio::steady_timer pingTimer;
     boost::asio::steady_timer graceTimer;
     bool stopping = false;
+    std::string revoked;  // why the origin lost its access, once it has
     bool hostEnded = false;
     std::string failure;  // why the host has no control
 };

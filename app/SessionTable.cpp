@@ -155,6 +155,23 @@ bool SessionTable::endAll(std::chrono::milliseconds patience)
     return changed.wait_for(guard, patience, [&] { return live.empty(); });
 }
 
+void SessionTable::revoke(const std::function<std::string(const std::string& origin)>& refusal)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    for (const auto& entry : live) {
+        Session* session = entry.first;
+        if (session->ending())
+            continue;
+        std::string reason = refusal(session->origin());
+        if (reason.empty())
+            continue;
+        session->revoke(std::move(reason));
+        auto known = byKey.find(session->key());
+        if (known != byKey.end() && known->second == session)
+            byKey.erase(known);
+    }
+}
+
 size_t SessionTable::size() const
 {
     std::lock_guard<std::mutex> guard(lock);

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -42,6 +43,8 @@ public:
     // Stops every session's downloads and ends them; waits up to `patience` until their hosts
     // have exited. False when some still run then.
     bool endAll(std::chrono::milliseconds patience);
+    // Ends, as Session::revoke() does, every session for whose origin `refusal` gives a reason.
+    void revoke(const std::function<std::string(const std::string& origin)>& refusal);
     // Sessions whose host has not exited yet.
     size_t size() const;
 

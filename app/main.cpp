@@ -14,9 +14,11 @@
 //                    the control of one session of `serve`, which starts it (PageHost.h).
 //   zelvorn register-browser
 //                    makes `native` known to the browsers (RegisterBrowserCommand.h).
+//   zelvorn origins  the origins whose pages may use `serve` (OriginsCommand.h).
 // `--help` anywhere prints the usage to standard output.
 #include "GetCommand.h"
 #include "NativeHost.h"
+#include "OriginsCommand.h"
 #include "PageHost.h"
 #include "RegisterBrowserCommand.h"
 #include "RegisterCommand.h"
@@ -45,8 +47,9 @@ void printUsage(std::FILE* to)
                  "       zelvorn native\n"
                  "       %s\n"
                  "       %s\n"
+                 "       %s\n"
                  "       %s\n",
-                 kGetUsage, kRegisterBrowserUsage, kServeUsage, kUserServiceUsage);
+                 kGetUsage, kRegisterBrowserUsage, kServeUsage, kUserServiceUsage, kOriginsUsage);
 }
 
 int usage()
@@ -95,5 +98,7 @@ int main(int argc, char** argv)
         return runPageHost(STDIN_FILENO, STDOUT_FILENO, argv[3], static_cast<pid_t>(std::atol(argv[5])));
     if (std::strcmp(argv[1], "register-browser") == 0)
         return runRegisterBrowser(argc, argv);
+    if (std::strcmp(argv[1], "origins") == 0)
+        return runOrigins(argc, argv);
     return usage();
 }

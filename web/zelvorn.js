@@ -24,6 +24,10 @@
 // whose origin the server refuses stops trying after a few refusals, and a page whose tab took
 // its session over (a reload elsewhere) stops at once.
 //
+// `Zelvorn.requestAccess()` asks the server to have the user allow the page's origin: it returns
+// a Promise of {allowed, reason}. The server asks the user on the desktop when it can; once the
+// origin is allowed, the page's controls that had stopped trying connect again.
+//
 // Where the browser has no ActiveXObject, the script provides one that makes this object for
 // the control's ProgID, so that a page written for the in-process control runs unchanged.
 (function (global) {
@@ -42,11 +46,14 @@
   // The control's endpoint on the server that served this script.
   var scriptUrl = (global.document && global.document.currentScript && global.document.currentScript.src) ||
                   global.location.href;
-  function controlUrl() {
-    var url = new URL('/control', scriptUrl);
+  function endpoint(path) {
+    var url = new URL(path, scriptUrl);
     url.protocol = url.protocol === 'https:' ? 'wss:' : 'ws:';
     return url.href;
   }
+  function controlUrl() { return endpoint('/control'); }
+
+  var controls = [];  // every control of the page, told when its origin is allowed
 
   function randomId() {
     var bytes = new Uint8Array(16);
@@ -89,7 +96,9 @@
     this._record = { init: null, tasks: {}, started: {}, queue: false };
     this._pause = FIRST_PAUSE_MS;
     this._refusals = 0;
+    this._refused = false;  // gave up after refusals, until the origin is allowed
     this._stopped = false;
+    controls.push(this);
     var self = this;
     // A page that goes acknowledges what it has handled and lets its session go at once, so that
     // the page that replaces it (a reload) need not wait.
@@ -145,7 +154,7 @@
   Object.defineProperty(Zelvorn.prototype, 'session', { get: function () { return this._session; } });
 
   Zelvorn.prototype._connect = function () {
-    if (this._stopped || this._hidden)
+    if (this._stopped || this._refused || this._hidden)
       return;
     var self = this;
     var url = this._url + '?session=' + encodeURIComponent(this._session) + '&page=' + this._page;
@@ -226,8 +235,9 @@
     var code = event.code;
     if (code === CLOSE.refused)
       ++this._refusals;
-    this._stopped = this._stopped || code === CLOSE.takenOver || this._refusals >= REFUSALS_TO_GIVE_UP;
-    var retrying = !this._stopped && !this._hidden;
+    this._stopped = this._stopped || code === CLOSE.takenOver;
+    this._refused = this._refusals >= REFUSALS_TO_GIVE_UP;
+    var retrying = !this._stopped && !this._refused && !this._hidden;
     this._setConnected(false, false, { code: code, reason: event.reason, retrying: retrying });
     if (!retrying)
       return;
@@ -236,6 +246,35 @@
     this._pause = Math.min(this._pause * 2, longest);
     var self = this;
     setTimeout(function () { self._connect(); }, pause);
+  };
+
+  Zelvorn.prototype._allowed = function () {
+    this._refusals = 0;
+    if (!this._refused)
+      return;  // it is connected, or tries again by itself
+    this._refused = false;
+    this._pause = FIRST_PAUSE_MS;
+    this._connect();
+  };
+
+  // The server answers at "/access" by closing the socket: 1000 "allowed", else 1008 and why not
+  // (the origin is denied, the user said no or cannot be asked now).
+  Zelvorn.requestAccess = function () {
+    return new Promise(function (resolve) {
+      var socket;
+      try {
+        socket = new WebSocket(endpoint('/access'));
+      } catch (error) {
+        resolve({ allowed: false, reason: String(error && error.message) });
+        return;
+      }
+      socket.onclose = function (event) {
+        var allowed = event.code === 1000 && event.reason === 'allowed';
+        if (allowed)
+          controls.forEach(function (control) { control._allowed(); });
+        resolve({ allowed: allowed, reason: event.reason || 'the server could not be reached (' + event.code + ')' });
+      };
+    });
   };
 
   Zelvorn.prototype._setConnected = function (connected, resumed, why) {

@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <openssl/evp.h>
@@ -61,7 +62,8 @@ control.postMessage('{"name":"init","config":{"ThreadCount":1}}');
 }
 
 // A page that only watches its connection: from an origin serve does not allow, zelvorn.js must
-// pass the refusal on and give up.
+// pass the refusal on and give up, and connect again once the page has asked for access and the
+// user allowed it.
 std::string watchingPage(const std::string& host)
 {
     return R"(<!DOCTYPE html><html><head><meta charset="utf-8"><title>waiting</title>
@@ -73,6 +75,7 @@ control.onconnection = function (connected, resumed, why) {
   calls.push(connected ? "connected" : why.code + " " + why.retrying + " " + why.reason);
   document.getElementById("calls").textContent = calls.join("\n");
   if (why && !why.retrying) document.title = "gave up";
+  if (connected) document.title = "connected";
 };
 </script></body></html>
 )";
@@ -125,7 +128,13 @@ TEST(BrowserDemoPage, DownloadsStopsReloadsAndResumesByteIdentical)
     // Slow enough that the big file is still running when the page stops it.
     NginxServer nginx(site.path(), true, 1536 * 1024);
     const std::string nginxOrigin = nginx.url("");
-    ServeProcess serve({"--allow-origin", nginxOrigin}, {{"XDG_DOWNLOAD_DIR", downloads.path().string()}});
+    // The desktop, stood in for by a zenity that logs its question and answers yes.
+    TempFolder bin;
+    bin.writeFile("zenity", "#!/bin/sh\necho \"$*\" >>'" + bin.file("questions") + "'\n");
+    chmod(bin.file("zenity").c_str(), 0755);
+    ServeProcess serve({"--allow-origin", nginxOrigin}, {{"XDG_DOWNLOAD_DIR", downloads.path().string()},
+                                                         {"DISPLAY", ":7"},
+                                                         {"PATH", bin.path().string() + ":" + std::getenv("PATH")}});
     site.writeFile("legacy.html", legacyPage(serve.origin()));
     site.writeFile("watching.html", watchingPage(serve.origin()));
     // The same server under another name is another origin, which serve was not told to allow.
@@ -156,6 +165,9 @@ TEST(BrowserDemoPage, DownloadsStopsReloadsAndResumesByteIdentical)
         << requests;
     EXPECT_GT(std::stoll(range[1]), 0);
     EXPECT_EQ(std::stoll(range[2]), static_cast<long long>(big.size()) - 1);
+    EXPECT_NE(TempFolder::readFile(bin.file("questions")).find("Let pages of " + refused.substr(0, refused.rfind('/'))),
+              std::string::npos)
+        << "the user was asked about the refused page's origin";
     const std::string png = TempFolder::readFile(screenshot);
     EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
     EXPECT_EQ(serve.stop(), 0) << serve.errors();

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -123,6 +125,27 @@ TEST_F(NativeHost, RoundTripsCommandsAndEvents)
     ZelvornProcess& allowed = native(frame(outside) + rest);
     ASSERT_EQ(allowed.wait(), 0);
     EXPECT_EQ(TempFolder::readFile(elsewhere.path() / "f.bin"), body);
+
+    // A folder the user picks (in a stand-in for zenity) is remembered beside the other settings;
+    // a settings file the host cannot read is left for the user to mend, never written over.
+    TempFolder bin, picked;
+    bin.writeFile("zenity", "#!/bin/sh\necho '" + picked.path().string() + "'\n");
+    chmod(bin.file("zenity").c_str(), 0755);
+    const std::map<std::string, std::string> desktop{{"DISPLAY", ":7"},
+                                                     {"PATH", bin.path().string() + ":" + std::getenv("PATH")}};
+    const std::string pick = frame(init()) + frame("{\"name\":\"open_folder\"}");
+    ZelvornProcess& remembered = native(pick, {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"}, desktop);
+    ASSERT_EQ(remembered.wait(), 0);
+    EXPECT_NE(remembered.out().find(picked.path().string()), std::string::npos) << remembered.out();
+    const std::string settings = TempFolder::readFile(work.file("config/zelvorn/settings.json"));
+    EXPECT_NE(settings.find(elsewhere.path().string()), std::string::npos) << settings;
+    EXPECT_NE(settings.find("\"downloadRoots\":[\"" + picked.path().string()), std::string::npos) << settings;
+    const std::string damaged = "{\"downloadRoots\":[\"" + elsewhere.path().string() + "\"],";
+    work.writeFile("config/zelvorn/settings.json", damaged);
+    ZelvornProcess& kept = native(pick, {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"}, desktop);
+    ASSERT_EQ(kept.wait(), 0);
+    EXPECT_NE(kept.err().find("is not remembered"), std::string::npos) << kept.err();
+    EXPECT_EQ(TempFolder::readFile(work.file("config/zelvorn/settings.json")), damaged);
 }
 
 // Commands up to 16 MiB are taken, longer ones read past; events up to the 1 MiB a browser takes

@@ -13,7 +13,8 @@ TEST(Usage, HelpListsEveryCommandAndOption)
                                                    {"get", "--help"},
                                                    {"get", "http://x/y", "--help"},
                                                    {"native", "--help"},
-                                                   {"register-browser", "--help"}}) {
+                                                   {"register-browser", "--help"},
+                                                   {"origins", "--help"}}) {
         ZelvornProcess run(work, asking);
         EXPECT_EQ(run.wait(), 0);
         EXPECT_EQ(run.err(), "");
@@ -21,7 +22,7 @@ TEST(Usage, HelpListsEveryCommandAndOption)
         for (const char* word :
              {"zelvorn stdio", "zelvorn register ", "zelvorn get URL", "zelvorn native", "zelvorn register-browser",
               " -d DIR", " -j N", "--cookie TEXT", "--folder LISTING.json", "--extension-id ID", "--system",
-              "--unregister", "--install-user-service", "--remove-user-service"})
+              "--unregister", "--install-user-service", "--remove-user-service", "zelvorn origins allow|deny|forget"})
             EXPECT_NE(usage.find(word), std::string::npos) << word << " missing from:\n" << usage;
     }
     for (const std::vector<std::string>& wrong : {std::vector<std::string>{}, {"fetch"}}) {

@@ -37,6 +37,7 @@ std::vector<std::string> childEnvironment(const TempFolder& folder, const std::m
     variables["XDG_STATE_HOME"] = folder.file("state");
     variables["XDG_DOWNLOAD_DIR"] = folder.path().string();
     variables.erase("ZELVORN_SETTINGS");
+    variables["ZELVORN_MACHINE_SETTINGS"] = folder.file("machine-settings.json");
     for (const auto& setting : settings)
         variables[setting.first] = setting.second;
     std::vector<std::string> lines;

@@ -6,7 +6,8 @@
 //   small, big  two file URLs: the first is downloaded whole, the second stopped part-way,
 //               still stopped after a reload, then resumed and finished
 //   legacy      a page written for the in-process control (served from another origin)
-//   refused     a page of an origin the host does not allow, that watches its connection
+//   refused     a page of an origin the host does not allow, that watches its connection, then
+//               asks for access (the test's desktop says yes) and connects
 //   screenshot  where to write a screenshot of the finished page
 // Exits 0 when every step went as expected; otherwise prints the step that failed.
 import { chromium } from 'playwright-core';
@@ -65,6 +66,13 @@ try {
   if (!told[0].startsWith('1008 true ') || !told[told.length - 1].startsWith('1008 false ') ||
       !told.every((line) => line.includes('is not allowed')))
     failures.push(`the refused page: ${calls}`);
+
+  step('the refused page asks for access; once the user allows it, the page connects');
+  const answer = await page.evaluate(() => Zelvorn.requestAccess());
+  step(`it was answered: ${JSON.stringify(answer)}`);
+  if (!answer.allowed || answer.reason !== 'allowed')
+    failures.push(`the request for access: ${JSON.stringify(answer)}`);
+  await page.waitForFunction(() => document.title === 'connected', null, { timeout: STEP_MS });
 
   step('open the demo page');
   await page.goto(job.page);
