@@ -4,28 +4,28 @@
 //                    is written to standard output as one line.
 //   zelvorn register [--user] [--unregister] [module]
 //                    registers the control's module (by default this executable's own,
-//                    InstallLayout.h) in the machine's or, with --user, the user's hive.
+//                    host/InstallLayout.h) in the machine's or, with --user, the user's hive.
 //   zelvorn serve    the demo page and zelvorn.js over HTTP, a control for each page that
-//                    connects over a WebSocket (ServeCommand.h); with --install-user-service
-//                    or --remove-user-service, its systemd user unit (UserServiceCommand.h).
-//   zelvorn get      resumable downloads from the command line (GetCommand.h).
-//   zelvorn native   one control for a browser extension, over native messaging (NativeHost.h).
+//                    connects over a WebSocket (serve/ServeCommand.h); with --install-user-service
+//                    or --remove-user-service, its systemd user unit (serve/UserServiceCommand.h).
+//   zelvorn get      resumable downloads from the command line (get/GetCommand.h).
+//   zelvorn native   one control for a browser extension, over native messaging (native/NativeHost.h).
 //   zelvorn page-host --origin ORIGIN --parent PID
-//                    the control of one session of `serve`, which starts it (PageHost.h).
+//                    the control of one session of `serve`, which starts it (serve/PageHost.h).
 //   zelvorn register-browser
-//                    makes `native` known to the browsers (RegisterBrowserCommand.h).
-//   zelvorn origins  the origins whose pages may use `serve` (OriginsCommand.h).
+//                    makes `native` known to the browsers (register/RegisterBrowserCommand.h).
+//   zelvorn origins  the origins whose pages may use `serve` (serve/OriginsCommand.h).
 // `--help` anywhere prints the usage to standard output.
-#include "GetCommand.h"
-#include "NativeHost.h"
-#include "OriginsCommand.h"
-#include "PageHost.h"
-#include "RegisterBrowserCommand.h"
-#include "RegisterCommand.h"
-#include "RegistrationCheck.h"
-#include "ServeCommand.h"
-#include "StdioHost.h"
-#include "UserServiceCommand.h"
+#include "get/GetCommand.h"
+#include "native/NativeHost.h"
+#include "register/RegisterBrowserCommand.h"
+#include "register/RegisterCommand.h"
+#include "register/RegistrationCheck.h"
+#include "serve/OriginsCommand.h"
+#include "serve/PageHost.h"
+#include "serve/ServeCommand.h"
+#include "serve/UserServiceCommand.h"
+#include "stdio/StdioHost.h"
 
 #include <unistd.h>
 

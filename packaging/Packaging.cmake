@@ -5,7 +5,7 @@
 #   share/zelvorn/web/              share/doc/zelvorn/ (README, the sample extension)
 #   share/man/man1/zelvorn.1.gz     lib/systemd/user/zelvorn.service
 #
-# The executable finds its module and web/ relative to itself (app/InstallLayout.h).
+# The executable finds its module and web/ relative to itself (app/host/InstallLayout.h).
 set(ZV_PACKAGE_PREFIX /usr)
 
 install(TARGETS zelvorn RUNTIME DESTINATION bin)

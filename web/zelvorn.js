@@ -8,7 +8,7 @@
 // Every tab has a session of its own at the server: its control, with its queue, settings and
 // events. The tab keeps its session key in sessionStorage, so a reload comes back to the same
 // session, whose downloads went on meanwhile; a copy of the tab gets a session of its own. The
-// socket speaks the framed protocol "zelvorn.1" (app/PageFrame.h): commands and events are
+// socket speaks the framed protocol "zelvorn.1" (app/serve/PageFrame.h): commands and events are
 // numbered, and each side acknowledges what it received, so that a command in flight when the
 // socket drops runs once, and a page that comes back receives, in order, every event it missed.
 // Events wait here until `recvMessage` is set, and count as received once handed to it.

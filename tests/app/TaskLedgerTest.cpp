@@ -1,7 +1,7 @@
 // What a session keeps for its page, on its own: the numbered events a page has not acknowledged
 // (EventOutbox) and what it knows of the tasks (TaskLedger).
-#include "EventOutbox.h"
-#include "TaskLedger.h"
+#include "serve/EventOutbox.h"
+#include "serve/TaskLedger.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,8 @@
 // ZelvornProcess: the built zelvorn executable, run as a child process the way a person, a browser
 // or a page's host runs it, with a registry of the test's own (hive files in the test's folder)
 // and the test's folder as the user's download folder (and its config and state folders below
-// it, and the machine's settings file in it). The child's environment is the inherited one with those and the test's own settings in
-// place of any inherited variable of the same name, so a caller's registry or settings never
-// leak in.
+// it, and the machine's settings file in it). The child's environment is the inherited one with those and the test's
+// own settings in place of any inherited variable of the same name, so a caller's registry or settings never leak in.
 //
 // Standard input comes from a file holding `input`; standard output goes to a file that out()
 // reads, or with `terminal` to a pseudo-terminal whose bytes out() returns. With `pipes`, both are

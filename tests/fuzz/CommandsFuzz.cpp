@@ -3,9 +3,9 @@
 // download folder of this run, which no "init" may change; events go to no callback;
 // "open_folder" (a dialog) and a log file are left out.
 #include "component/Config.h"
-#include "hosting/Protocol.h"
 #include "component/TaskMgr.h"
 #include "control/CDownloaderPartition.h"
+#include "hosting/Protocol.h"
 #include "platform/Apartment.h"
 #include "support/JsonText.h"
 #include "support/Text.h"

@@ -1,7 +1,7 @@
 // The native-messaging host's frame reader on any input and any limit: it hands out exactly
 // the frames a plain walk over the lengths gives, skips each too long one whole, and reports
 // an input that ends inside a frame.
-#include "app/FrameReader.h"
+#include "app/host/FrameReader.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

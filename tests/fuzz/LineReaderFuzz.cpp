@@ -1,6 +1,6 @@
 // The stdio host's line reader on any input and any limit: it hands out exactly the lines
 // a plain split at line feeds gives, each too long one reported instead of held.
-#include "app/LineReader.h"
+#include "app/stdio/LineReader.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,6 +1,6 @@
 // The framed protocol's reading of what a page sends, on any message: it accepts only the page's
 // kinds, with the number the digits say, and a command's text exactly as sent.
-#include "app/PageFrame.h"
+#include "app/serve/PageFrame.h"
 
 #include <cstdlib>
 #include <string>

@@ -8,8 +8,8 @@
 // Any thread.
 #pragma once
 
-#include "platform/ComObject.h"
 #include "hosting/PageRules.h"
+#include "platform/ComObject.h"
 
 #include <string>
 #include <vector>

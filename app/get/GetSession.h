@@ -8,9 +8,9 @@
 #pragma once
 
 #include "GetTask.h"
-#include "HostedControl.h"
 #include "ProgressView.h"
-#include "StopRequest.h"
+#include "host/HostedControl.h"
+#include "host/StopRequest.h"
 
 #include <json/value.h>
 

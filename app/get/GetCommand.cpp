@@ -3,8 +3,8 @@
 #include "FolderListing.h"
 #include "GetSession.h"
 #include "ProgressView.h"
-#include "StopRequest.h"
-#include "StopSignals.h"
+#include "host/StopRequest.h"
+#include "host/StopSignals.h"
 #include "hosting/Protocol.h"
 
 #include <sys/resource.h>

@@ -1,11 +1,11 @@
 #include "PageHost.h"
 
-#include "FrameReader.h"
 #include "HostFrame.h"
-#include "HostedControl.h"
 #include "QueueReport.h"
-#include "StopRequest.h"
-#include "StopSignals.h"
+#include "host/FrameReader.h"
+#include "host/HostedControl.h"
+#include "host/StopRequest.h"
+#include "host/StopSignals.h"
 #include "support/JsonText.h"
 
 #include <sys/prctl.h>

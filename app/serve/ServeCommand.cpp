@@ -1,9 +1,9 @@
 #include "ServeCommand.h"
 
-#include "InstallLayout.h"
 #include "PageServer.h"
 #include "RequestPolicy.h"
-#include "StopSignals.h"
+#include "host/InstallLayout.h"
+#include "host/StopSignals.h"
 
 #include <cstdio>
 #include <cstdlib>

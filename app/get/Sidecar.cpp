@@ -1,9 +1,9 @@
 #include "Sidecar.h"
 
 #include "Fingerprint.h"
+#include "hosting/Protocol.h"
 #include "support/JsonText.h"
 #include "support/Path.h"
-#include "hosting/Protocol.h"
 #include "support/Text.h"
 
 #include <fcntl.h>

@@ -1,12 +1,12 @@
 #include "NativeHost.h"
 
 #include "EventBacklog.h"
-#include "FrameReader.h"
-#include "HostedControl.h"
-#include "StopRequest.h"
-#include "StopSignals.h"
-#include "support/JsonText.h"
+#include "host/FrameReader.h"
+#include "host/HostedControl.h"
+#include "host/StopRequest.h"
+#include "host/StopSignals.h"
 #include "hosting/Protocol.h"
+#include "support/JsonText.h"
 #include "support/Text.h"
 
 #include <unistd.h>

@@ -8,9 +8,9 @@
 // called from any thread. The listener runs on the apartment thread, one event at a time.
 #pragma once
 
+#include "hosting/DownloadQueue.h"
 #include "platform/Apartment.h"
 #include "platform/Dispatch.h"
-#include "hosting/DownloadQueue.h"
 #include "support/ThreadChecker.h"
 
 #include <cstddef>

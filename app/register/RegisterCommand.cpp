@@ -1,6 +1,6 @@
 #include "RegisterCommand.h"
 
-#include "InstallLayout.h"
+#include "host/InstallLayout.h"
 
 #include "platform/InprocServer.h"
 #include "platform/Registry.h"

@@ -118,9 +118,9 @@ private:
     // The strand's own.
     EventOutbox outbox;
     TaskLedger ledger;
-    bool askedRunning = false;          // the host has not yet answered which tasks run
+    bool askedRunning = false;             // the host has not yet answered which tasks run
     std::deque<std::string> heldCommands;  // commands that came meanwhile
-    std::weak_ptr<PageSession> page;  // the page attached
+    std::weak_ptr<PageSession> page;       // the page attached
     PageSession* pageIdentity = nullptr;
     std::string pageId;
     uint64_t lastCommand = 0;  // of pageId

@@ -1,9 +1,9 @@
 #include "StdioHost.h"
 
-#include "HostedControl.h"
 #include "LineReader.h"
-#include "StopRequest.h"
-#include "StopSignals.h"
+#include "host/HostedControl.h"
+#include "host/StopRequest.h"
+#include "host/StopSignals.h"
 #include "hosting/Protocol.h"
 
 #include <cstdlib>

@@ -2,7 +2,7 @@
 
 #include "OriginChoices.h"
 #include "RequestPolicy.h"
-#include "Settings.h"
+#include "host/Settings.h"
 
 #include <cstdio>
 #include <cstring>

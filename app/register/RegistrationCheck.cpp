@@ -1,7 +1,7 @@
 #include "RegistrationCheck.h"
 
-#include "CallByName.h"
-#include "InstallLayout.h"
+#include "host/CallByName.h"
+#include "host/InstallLayout.h"
 #include "platform/CreateByProgId.h"
 #include "platform/Registry.h"
 #include "support/Text.h"

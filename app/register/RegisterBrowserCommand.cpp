@@ -1,6 +1,6 @@
 #include "RegisterBrowserCommand.h"
 
-#include "UserFolders.h"
+#include "host/UserFolders.h"
 
 #include "platform/AtomicFile.h"
 #include "support/JsonText.h"

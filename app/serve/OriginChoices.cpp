@@ -1,6 +1,6 @@
 #include "OriginChoices.h"
 
-#include "Settings.h"
+#include "host/Settings.h"
 
 #include <algorithm>
 #include <cctype>

@@ -17,11 +17,11 @@ enum class Kind : char {
     quit = 'q',     // end when the queue is idle; a busy host answers `busy` and stays
     tasks = 't',    // which tasks run now? answered with `running`
     // host -> serve
-    event = 'e',   // one event text, without its line feed
-    busy = 'b',    // the queue runs or a job still has events to send
-    idle = 'i',    // neither
-    failed = 'f',  // the control cannot be created; the text says why, then the host ends
-    running = 'r', // the ids of the tasks that run, as a JSON array, in answer to `tasks`
+    event = 'e',    // one event text, without its line feed
+    busy = 'b',     // the queue runs or a job still has events to send
+    idle = 'i',     // neither
+    failed = 'f',   // the control cannot be created; the text says why, then the host ends
+    running = 'r',  // the ids of the tasks that run, as a JSON array, in answer to `tasks`
 };
 
 // A command may be as long as a page's message; an event (the "init_end" of a huge folder) a

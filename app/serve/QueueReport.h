@@ -6,7 +6,7 @@
 // to go idle, which does nothing once the host has let it go. Apartment thread only.
 #pragma once
 
-#include "HostedControl.h"
+#include "host/HostedControl.h"
 
 #include <functional>
 #include <memory>

@@ -1,8 +1,8 @@
 #include "UserServiceCommand.h"
 
-#include "InstallLayout.h"
-#include "UserFolders.h"
 #include "UserServiceUnit.h"
+#include "host/InstallLayout.h"
+#include "host/UserFolders.h"
 
 #include "platform/AtomicFile.h"
 
