@@ -1,7 +1,7 @@
 #include "HostSite.h"
 
 #include "Settings.h"
-#include "UserFolders.h"
+#include "support/UserFolders.h"
 #include "support/Text.h"
 
 ComPtr<HostSite> HostSite::create(std::string pageOrigin)

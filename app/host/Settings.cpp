@@ -1,6 +1,6 @@
 #include "Settings.h"
 
-#include "UserFolders.h"
+#include "support/UserFolders.h"
 #include "platform/AtomicFile.h"
 #include "support/JsonText.h"
 #include "support/Text.h"

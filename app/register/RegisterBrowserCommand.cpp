@@ -1,6 +1,6 @@
 #include "RegisterBrowserCommand.h"
 
-#include "host/UserFolders.h"
+#include "support/UserFolders.h"
 
 #include "platform/AtomicFile.h"
 #include "support/JsonText.h"

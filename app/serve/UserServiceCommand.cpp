@@ -2,7 +2,7 @@
 
 #include "UserServiceUnit.h"
 #include "host/InstallLayout.h"
-#include "host/UserFolders.h"
+#include "support/UserFolders.h"
 
 #include "platform/AtomicFile.h"
 

@@ -2,6 +2,7 @@
 
 #include "platform/AtomicFile.h"
 #include "support/Text.h"
+#include "support/UserFolders.h"
 
 #include <json/reader.h>
 #include <json/writer.h>
@@ -119,11 +120,7 @@ std::string Registry::hiveFile(Hive hive)
         return named;
     if (hive == Hive::Machine)
         return "/etc/zelvorn/registry.json";
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && *config)
-        return std::string(config) + "/zelvorn/registry.json";
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.config/zelvorn/registry.json";
+    return (UserFolders::xdg("XDG_CONFIG_HOME", ".config") / "zelvorn" / "registry.json").string();
 }
 
 HRESULT Registry::open(const std::string& file, Registry& out)

@@ -2,7 +2,11 @@
 #include "platform/Registry.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -13,7 +17,43 @@ std::wstring valueOf(const Registry& hive, const std::wstring& key, const std::w
     return SUCCEEDED(hive.queryValue(key, name, &data)) ? data : L"<missing>";
 }
 
+// Sets an environment variable for the life of the object, then puts back what was there.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : variable(name)
+    {
+        if (const char* was = std::getenv(name))
+            saved = was;
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedEnvironment() { saved ? setenv(variable, saved->c_str(), 1) : unsetenv(variable); }
+
+private:
+    const char* variable;
+    std::optional<std::string> saved;
+};
+
 }  // namespace
+
+// The user's hive lies where the XDG rules put configuration: a relative XDG_CONFIG_HOME is
+// ignored, and without HOME the home folder comes from the password database, never "/".
+TEST(Registry, TheUsersHiveFollowsTheConfigurationFolderRules)
+{
+    const ScopedEnvironment named("ZELVORN_REGISTRY_USER", nullptr);
+    {
+        const ScopedEnvironment config("XDG_CONFIG_HOME", "/srv/config");
+        EXPECT_EQ(Registry::hiveFile(Registry::Hive::User), "/srv/config/zelvorn/registry.json");
+    }
+    const ScopedEnvironment relative("XDG_CONFIG_HOME", "relative/config");
+    {
+        const ScopedEnvironment home("HOME", "/home/someone");
+        EXPECT_EQ(Registry::hiveFile(Registry::Hive::User), "/home/someone/.config/zelvorn/registry.json");
+    }
+    const ScopedEnvironment noHome("HOME", nullptr);
+    const passwd* user = getpwuid(getuid());
+    ASSERT_NE(user, nullptr);
+    EXPECT_EQ(Registry::hiveFile(Registry::Hive::User), std::string(user->pw_dir) + "/.config/zelvorn/registry.json");
+}
 
 // Keys, values and removal survive the trip through the file; names match in any ASCII case
 // and keep the spelling they were made with.
