@@ -1,10 +1,7 @@
 #include "AccessPrompt.h"
 
 #include "OriginChoices.h"
-
 #include "platform/DesktopDialog.h"
-
-#include <signal.h>
 
 #include <utility>
 
@@ -21,9 +18,8 @@ void AccessPrompt::ask(const std::string& origin, Answer answer)
         std::lock_guard<std::mutex> guard(lock);
         const auto now = std::chrono::steady_clock::now();
         // zenity gives up by itself after kAnswerTime; kdialog is ended at the next request.
-        const pid_t child = running.load();
-        if (!asking.empty() && now - askedAt > kAnswerTime && child > 0)
-            ::kill(child, SIGTERM);
+        if (!asking.empty() && now - askedAt > kAnswerTime)
+            ending.interrupt();
         if (stopped) {
             refusal = "the server is stopping";
         } else if (asking == name) {
@@ -44,7 +40,6 @@ void AccessPrompt::ask(const std::string& origin, Answer answer)
             asking = name;
             askedAt = now;
             waiting.push_back(std::move(answer));
-            finished.store(false);
             dialog = std::thread(&AccessPrompt::question, this, name);
             return;
         }
@@ -63,7 +58,7 @@ void AccessPrompt::question(std::string origin)
         {"kdialog", "--title", "Zelvorn", "--yes-label", "Allow", "--no-label", "Deny", "--yesno", text},
     };
     for (const auto& args : dialogs) {
-        const DesktopDialog::Result result = DesktopDialog::run(args, &running);
+        const DesktopDialog::Result result = DesktopDialog::run(args, &ending);
         if (result.outcome == DesktopDialog::Result::Outcome::missing)
             continue;
         if (result.status != 0)
@@ -88,25 +83,18 @@ void AccessPrompt::settle(bool allowed, const std::string& why, bool quiet)
     }
     for (auto& answer : answers)
         answer(allowed, why);
-    finished.store(true);
 }
 
 void AccessPrompt::stop()
 {
-    std::thread ending;
+    std::thread asked;
     {
         std::lock_guard<std::mutex> guard(lock);
         stopped = true;
-        ending = std::move(dialog);
+        asked = std::move(dialog);
     }
-    if (!ending.joinable())
-        return;
-    // The dialog may be starting still: it is ended until its thread is done.
-    while (!finished.load()) {
-        const pid_t child = running.load();
-        if (child > 0)
-            ::kill(child, SIGTERM);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ending.join();
+    // A dialog still starting is ended as soon as it has started.
+    ending.end();
+    if (asked.joinable())
+        asked.join();
 }

@@ -11,9 +11,8 @@
 // stop() ends (the dialog with it) and joins; answers are handed over on that thread.
 #pragma once
 
-#include <sys/types.h>
+#include "platform/DesktopDialog.h"
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -48,6 +47,5 @@ private:
     std::chrono::steady_clock::time_point quietUntil;  // guarded by lock
     bool stopped = false;                              // guarded by lock
     std::thread dialog;                                // guarded by lock
-    std::atomic<pid_t> running{0};                     // the dialog's process, while it runs
-    std::atomic<bool> finished{false};                 // the question's thread has answered
+    DesktopDialog::Ending ending;                      // ends the question's dialog
 };

@@ -22,7 +22,42 @@ std::string whyNoDesktop()
     return "";
 }
 
-Result run(const std::vector<std::string>& args, std::atomic<pid_t>* running)
+// What run() tells an Ending: the child it started, and that the child is done.
+struct Run {
+    static void started(Ending* ending, pid_t child)
+    {
+        if (!ending)
+            return;
+        std::lock_guard<std::mutex> guard(ending->lock);
+        ending->child = child;
+        if (ending->ended)
+            ::kill(child, SIGTERM);
+    }
+    static void done(Ending* ending)
+    {
+        if (!ending)
+            return;
+        std::lock_guard<std::mutex> guard(ending->lock);
+        ending->child = 0;
+    }
+};
+
+void Ending::interrupt()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (child > 0)
+        ::kill(child, SIGTERM);
+}
+
+void Ending::end()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    ended = true;
+    if (child > 0)
+        ::kill(child, SIGTERM);
+}
+
+Result run(const std::vector<std::string>& args, Ending* ending)
 {
     Result result;
     int out[2];
@@ -57,19 +92,21 @@ Result run(const std::vector<std::string>& args, std::atomic<pid_t>* running)
         result.outcome = spawned == ENOENT ? Result::Outcome::missing : Result::Outcome::answered;
         return result;
     }
-    if (running)
-        running->store(child);
+    Run::started(ending, child);
     char buffer[4096];
     ssize_t n;
     while ((n = read(out[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
         if (n > 0)
             result.output.append(buffer, static_cast<size_t>(n));
     close(out[0]);
+    // Exited but not yet reaped, the child keeps its id while the Ending lets it go.
+    siginfo_t exited{};
+    while (waitid(P_PID, static_cast<id_t>(child), &exited, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    Run::done(ending);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    if (running)
-        running->store(0);
     // posix_spawnp reports a program it could not execute as exit status 127.
     if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
         return result;

@@ -2,13 +2,13 @@
 // process whose standard output is read. A dialog can be shown only on a desktop (DISPLAY or
 // WAYLAND_DISPLAY set) and with the program installed.
 //
-// Stateless; any thread. run() blocks its thread while the dialog is open; `running`, when given,
-// holds the child's process id meanwhile (0 otherwise), so that another thread may end it.
+// run() blocks its thread while the dialog is open; another thread may end it through an Ending.
+// Any thread.
 #pragma once
 
 #include <sys/types.h>
 
-#include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,9 +21,26 @@ struct Result {
     std::string output;                  // its standard output, without the final line ends
 };
 
+// Shared by the thread that runs dialogs and one that may end them. The child is ended under
+// `lock` and reaped only after run() has let it go there, so a signal never reaches a process
+// that has taken over a reaped child's id.
+class Ending {
+public:
+    // Ends the dialog open now, if any.
+    void interrupt();
+    // Ends the dialog open now, and every later one as soon as it starts.
+    void end();
+
+private:
+    friend struct Run;
+    std::mutex lock;
+    pid_t child = 0;     // guarded by lock: the dialog open now
+    bool ended = false;  // guarded by lock
+};
+
 // "" when a desktop is there to show a dialog on, else why not.
 std::string whyNoDesktop();
-// Runs `args` (the program first, looked for in PATH).
-Result run(const std::vector<std::string>& args, std::atomic<pid_t>* running = nullptr);
+// Runs `args` (the program first, looked for in PATH); `ending`, when given, may end it.
+Result run(const std::vector<std::string>& args, Ending* ending = nullptr);
 
 }  // namespace DesktopDialog
