@@ -53,6 +53,50 @@ std::string refusal(const std::string& text)
     return "";
 }
 
+// The events of the backlog, each a native-messaging frame, until it is closed and empty.
+void writeEvents(int out, EventBacklog& backlog)
+{
+    bool gone = false;
+    for (std::string event; backlog.pop(event);) {
+        const uint32_t length = static_cast<uint32_t>(event.size());
+        char prefix[sizeof length];
+        std::memcpy(prefix, &length, sizeof length);
+        if (!gone && !(writeAll(out, prefix, sizeof prefix) && writeAll(out, event.data(), event.size()))) {
+            gone = true;  // the browser has gone; downloads go on to their end
+            std::fprintf(stderr, "zelvorn: events can no longer be sent: %s\n", std::strerror(errno));
+        }
+    }
+    backlog.done();
+}
+
+// Posts every well-formed message of `in` to the control; 1 when the input ends inside one.
+int postCommands(int in, HostedControl& control)
+{
+    FrameReader reader(in, Protocol::kMaxCommandBytes);
+    std::string body;
+    uint32_t length = 0;
+    for (unsigned long number = 1;; ++number) {
+        const FrameReader::Outcome outcome = reader.next(body, length);
+        if (outcome == FrameReader::Outcome::end)
+            return 0;
+        if (outcome == FrameReader::Outcome::truncated) {
+            std::fprintf(stderr, "zelvorn: the input ended inside message %lu\n", number);
+            return 1;
+        }
+        if (outcome == FrameReader::Outcome::tooLong) {
+            std::fprintf(stderr, "zelvorn: message %lu refused: %u bytes, more than %zu\n", number, length,
+                         Protocol::kMaxCommandBytes);
+            continue;
+        }
+        const std::string why = refusal(body);
+        if (!why.empty()) {
+            std::fprintf(stderr, "zelvorn: message %lu refused: %s\n", number, why.c_str());
+            continue;
+        }
+        control.post(body);
+    }
+}
+
 }  // namespace
 
 int runNativeHost(int in, int out, const std::string& caller)
@@ -73,19 +117,7 @@ int runNativeHost(int in, int out, const std::string& caller)
     // A browser that has gone must not take the downloads with it.
     std::signal(SIGPIPE, SIG_IGN);
 
-    std::thread writer([out] {
-        bool gone = false;
-        for (std::string event; backlog->pop(event);) {
-            const uint32_t length = static_cast<uint32_t>(event.size());
-            char prefix[sizeof length];
-            std::memcpy(prefix, &length, sizeof length);
-            if (!gone && !(writeAll(out, prefix, sizeof prefix) && writeAll(out, event.data(), event.size()))) {
-                gone = true;  // the browser has gone; downloads go on to their end
-                std::fprintf(stderr, "zelvorn: events can no longer be sent: %s\n", std::strerror(errno));
-            }
-        }
-        backlog->done();
-    });
+    std::thread writer([out] { writeEvents(out, *backlog); });
     auto control = HostedControl::create(
         [](const std::string& event) {
             if (event.size() > kMaxEventFrameBytes) {
@@ -104,31 +136,7 @@ int runNativeHost(int in, int out, const std::string& caller)
     }
     stop->watch(control);
 
-    FrameReader reader(in, Protocol::kMaxCommandBytes);
-    std::string body;
-    uint32_t length = 0;
-    int status = 0;
-    for (unsigned long number = 1;; ++number) {
-        const FrameReader::Outcome outcome = reader.next(body, length);
-        if (outcome == FrameReader::Outcome::end)
-            break;
-        if (outcome == FrameReader::Outcome::truncated) {
-            std::fprintf(stderr, "zelvorn: the input ended inside message %lu\n", number);
-            status = 1;
-            break;
-        }
-        if (outcome == FrameReader::Outcome::tooLong) {
-            std::fprintf(stderr, "zelvorn: message %lu refused: %u bytes, more than %zu\n", number, length,
-                         Protocol::kMaxCommandBytes);
-            continue;
-        }
-        const std::string why = refusal(body);
-        if (!why.empty()) {
-            std::fprintf(stderr, "zelvorn: message %lu refused: %s\n", number, why.c_str());
-            continue;
-        }
-        control->post(body);
-    }
+    const int status = postCommands(in, *control);
     control->waitForQueueEnd();
     backlog->close();
     writer.join();

@@ -57,17 +57,12 @@ void Ending::end()
         ::kill(child, SIGTERM);
 }
 
-Result run(const std::vector<std::string>& args, Ending* ending)
+// Starts `args` with its standard output on `out`; posix_spawnp's error, 0 when it started.
+static int spawn(const std::vector<std::string>& args, int out, pid_t& child)
 {
-    Result result;
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        result.outcome = Result::Outcome::answered;
-        return result;
-    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
     std::vector<char*> argv;
     for (const auto& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -82,10 +77,22 @@ Result run(const std::vector<std::string>& args, Ending* ending)
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t child = -1;
     const int spawned = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    return spawned;
+}
+
+Result run(const std::vector<std::string>& args, Ending* ending)
+{
+    Result result;
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        result.outcome = Result::Outcome::answered;
+        return result;
+    }
+    pid_t child = -1;
+    const int spawned = spawn(args, out[1], child);
     close(out[1]);
     if (spawned != 0) {
         close(out[0]);
