@@ -48,6 +48,37 @@ private:
     bool gone = false;
 };
 
+// Answers serve's frames until it asks the host to quit while the queue is idle (true) or its
+// input ends (false).
+bool answerFrames(int in, HostedControl& control, QueueReport& queue, Output& output)
+{
+    FrameReader reader(in, HostFrame::kMaxBytes);
+    std::string bytes, text;
+    uint32_t length = 0;
+    for (;;) {
+        const FrameReader::Outcome outcome = reader.next(bytes, length);
+        if (outcome == FrameReader::Outcome::end || outcome == FrameReader::Outcome::truncated)
+            return false;
+        HostFrame::Kind kind;
+        if (outcome == FrameReader::Outcome::tooLong || !HostFrame::decode(bytes, kind, text)) {
+            std::fprintf(stderr, "zelvorn page-host: a message of %u bytes skipped\n", length);
+            continue;
+        }
+        bool busy = true;
+        if (kind == HostFrame::Kind::command) {
+            control.post(text);
+            control.onPage([&] { queue.look(); });
+        } else if (kind == HostFrame::Kind::tasks) {
+            Json::Value ids(Json::arrayValue);
+            for (int id : control.runningTasks())
+                ids.append(id);
+            control.onPage([&] { output.send(HostFrame::Kind::running, writeCompactJson(ids)); });
+        } else if (kind == HostFrame::Kind::quit && control.onPage([&] { busy = queue.look(true); }) && !busy) {
+            return true;
+        }
+    }
+}
+
 }  // namespace
 
 int runPageHost(int in, int out, const std::string& origin, pid_t parent)
@@ -79,31 +110,8 @@ int runPageHost(int in, int out, const std::string& origin, pid_t parent)
     const auto queue = std::make_shared<QueueReport>(
         control, [output](bool busy) { output->send(busy ? HostFrame::Kind::busy : HostFrame::Kind::idle); });
 
-    FrameReader reader(in, HostFrame::kMaxBytes);
-    std::string bytes, text;
-    uint32_t length = 0;
-    for (;;) {
-        const FrameReader::Outcome outcome = reader.next(bytes, length);
-        if (outcome == FrameReader::Outcome::end || outcome == FrameReader::Outcome::truncated)
-            break;
-        HostFrame::Kind kind;
-        if (outcome == FrameReader::Outcome::tooLong || !HostFrame::decode(bytes, kind, text)) {
-            std::fprintf(stderr, "zelvorn page-host: a message of %u bytes skipped\n", length);
-            continue;
-        }
-        bool busy = true;
-        if (kind == HostFrame::Kind::command) {
-            control->post(text);
-            control->onPage([&] { queue->look(); });
-        } else if (kind == HostFrame::Kind::tasks) {
-            Json::Value ids(Json::arrayValue);
-            for (int id : control->runningTasks())
-                ids.append(id);
-            control->onPage([&] { output->send(HostFrame::Kind::running, writeCompactJson(ids)); });
-        } else if (kind == HostFrame::Kind::quit && control->onPage([&] { busy = queue->look(true); }) && !busy) {
-            return 0;
-        }
-    }
+    if (answerFrames(in, *control, *queue, *output))
+        return 0;
     control->stopQueue();
     control->waitForQueueEnd();
     return 0;

@@ -9,6 +9,30 @@
 #include <cstdlib>
 #include <string>
 
+namespace {
+
+// Posts every line of `in` to the control, up to the end of the input.
+void postLines(std::istream& in, HostedControl& control)
+{
+    const size_t limit = Protocol::kMaxCommandBytes;
+    LineReader reader(in, limit);
+    std::string line;
+    for (unsigned long number = 1;; ++number) {
+        const LineReader::Outcome outcome = reader.next(line);
+        if (outcome == LineReader::Outcome::end)
+            return;
+        if (outcome == LineReader::Outcome::tooLong) {
+            std::fprintf(stderr, "zelvorn: line %lu skipped: longer than %zu bytes\n", number, limit);
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        control.post(line);
+    }
+}
+
+}  // namespace
+
 int runStdioHost(std::istream& in, std::FILE* out)
 {
     // SIGINT or SIGTERM stops the queue, waits until its jobs have reported their end, and ends
@@ -47,21 +71,7 @@ int runStdioHost(std::istream& in, std::FILE* out)
     control->onPage([&] { output->host = control; });
     stop->watch(control);
 
-    const size_t limit = Protocol::kMaxCommandBytes;
-    LineReader reader(in, limit);
-    std::string line;
-    for (unsigned long number = 1;; ++number) {
-        const LineReader::Outcome outcome = reader.next(line);
-        if (outcome == LineReader::Outcome::end)
-            break;
-        if (outcome == LineReader::Outcome::tooLong) {
-            std::fprintf(stderr, "zelvorn: line %lu skipped: longer than %zu bytes\n", number, limit);
-            continue;
-        }
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        control->post(line);
-    }
+    postLines(in, *control);
     control->waitForQueueEnd();
     return 0;
 }
