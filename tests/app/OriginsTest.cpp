@@ -270,8 +270,10 @@ TEST(Origins, APageMayAskTheUserOneQuestionAtATime)
     EXPECT_EQ(count(desktop.questions(), "Let pages of"), 2u) << desktop.questions();
     EXPECT_EQ(serve.stop(), 0) << serve.errors();
 
-    // Stopping serve ends a question still on screen instead of waiting for the user.
+    // The stored yes holds for the next serve; stopping it ends a question still on screen instead
+    // of waiting for the user.
     ServeProcess waiting({}, desktop.environment(files));
+    EXPECT_TRUE(controlOpens(waiting, "https://yes.example"));
     desktop.hold();
     PageClient asking(waiting.port(), "https://late.example", "", "/access");
     ASSERT_TRUE(desktop.asked("https://late.example"));
