@@ -37,6 +37,7 @@ public:
     {
         std::lock_guard<std::mutex> guard(lock);
         runs.push_back({std::move(state), std::move(flag), Clock::now()});
+        added = true;
         changed.notify_all();
     }
 
@@ -80,16 +81,21 @@ private:
             }
             due.clear();  // a timer's state may go here, outside the lock
             guard.lock();
+            // A run added while the ticks went out (the lock free) is due at once: its wake-up
+            // came when nobody waited, and `next` was reckoned without it.
+            const auto addedOne = [this] { return added; };
             if (next == Clock::time_point::max())
-                changed.wait(guard);
+                changed.wait(guard, addedOne);
             else
-                changed.wait_until(guard, next);
+                changed.wait_until(guard, next, addedOne);
+            added = false;
         }
     }
 
     std::mutex lock;
     std::condition_variable changed;
     std::vector<Run> runs;  // guarded by lock
+    bool added = false;     // guarded by lock: a run came since the loop last looked
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -177,6 +178,28 @@ TEST(TimerConcurrency, FirstTickComesAtOnce)
         std::this_thread::sleep_for(1ms);
     timer.stop();
     EXPECT_EQ(ticks.load(), 1);
+
+    // So does the first tick of a timer started while another timer's tick is being delivered,
+    // when the ticking thread has its lock free and its next wake-up reckoned without it.
+    Timer busy(std::chrono::hours(1));
+    std::promise<void> entered, leave;
+    std::shared_future<void> left = leave.get_future().share();
+    busy.tick.connect([&entered, left] {
+        entered.set_value();
+        left.wait();
+    });
+    busy.start();
+    entered.get_future().wait();
+    Timer newcomer(std::chrono::hours(1));
+    std::atomic<int> newcomerTicks{0};
+    newcomer.tick.connect([&] { ++newcomerTicks; });
+    newcomer.start();
+    leave.set_value();
+    for (int i = 0; i < 5000 && newcomerTicks.load() == 0; ++i)
+        std::this_thread::sleep_for(1ms);
+    newcomer.stop();
+    busy.stop();
+    EXPECT_EQ(newcomerTicks.load(), 1);
 }
 
 TEST(TimerConcurrency, TicksOncePerPeriodAndNoneAfterStop)
