@@ -8,6 +8,7 @@
 #include "hosting/Protocol.h"
 #include "support/JsonText.h"
 #include "support/Text.h"
+#include "support/WriteAll.h"
 
 #include <unistd.h>
 
@@ -25,20 +26,6 @@ namespace {
 const size_t kMergeProgressFrom = 1024 * 1024;
 // How long the last events may take to reach a browser after a stop.
 const std::chrono::seconds kLastEventsTime(5);
-
-bool writeAll(int fd, const char* bytes, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // Why a frame's text is no command; "" when it is one.
 std::string refusal(const std::string& text)

@@ -7,6 +7,7 @@
 #include "host/StopRequest.h"
 #include "host/StopSignals.h"
 #include "support/JsonText.h"
+#include "support/WriteAll.h"
 
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -18,19 +19,6 @@
 #include <cstring>
 
 namespace {
-
-bool writeAll(int fd, const std::string& bytes)
-{
-    for (size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // Every frame the host sends goes out on the control's apartment thread (events come there),
 // so frames never interleave.

@@ -1,5 +1,7 @@
 #include "platform/AtomicFile.h"
 
+#include "support/WriteAll.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,23 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <vector>
-
-namespace {
-
-bool writeAll(int fd, const std::string& text)
-{
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-}  // namespace
 
 bool AtomicFile::write(const std::string& path, const std::string& text, mode_t mode, std::string& error)
 {
