@@ -63,3 +63,11 @@ void DownItem::writeValidators(Json::Value& members) const
     if (!lastModified.empty())
         members[M::lastModified] = lastModified;
 }
+
+void DownItem::writeValidators(EventText& members) const
+{
+    if (!etag.empty())
+        members.string(M::etag, etag);
+    if (!lastModified.empty())
+        members.string(M::lastModified, lastModified);
+}

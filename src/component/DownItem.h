@@ -12,6 +12,8 @@
 // currently writes the record.
 #pragma once
 
+#include "support/EventText.h"
+
 #include <json/value.h>
 
 #include <atomic>
@@ -33,6 +35,7 @@ public:
     virtual void toJson(Json::Value& task);
     // Adds "etag" or "lastModified" to an event's `members` when the task has one.
     void writeValidators(Json::Value& members) const;
+    void writeValidators(EventText& members) const;
 
     // Task kinds; the queue picks the job type by it.
     static constexpr int32_t kFileKind = 0;

@@ -2,8 +2,8 @@
 
 #include "component/Config.h"
 #include "component/LocalPath.h"
-#include "hosting/Protocol.h"
 #include "component/TaskMgr.h"
+#include "hosting/Protocol.h"
 #include "log/Log.h"
 #include "platform/DeferredWake.h"
 #include "support/Path.h"
@@ -125,7 +125,7 @@ void Downloader::runJob(std::shared_ptr<Downloader> job, std::shared_ptr<DownIte
     };
     transfer.hooks.name = [self, &transfer](const std::wstring& name) { self->onServerName(transfer, name); };
     transfer.hooks.begin = [self] {
-        Json::Value event(Json::objectValue);
+        EventText event;
         self->item->writeValidators(event);
         self->sendEvent(self->item, Protocol::Event::downBegin, event);
     };
@@ -162,23 +162,22 @@ void Downloader::onProgress(unsigned long count)
 {
     runThread.check("Downloader::onProgress");
     speed.store(meter.sample(item->lenLoc + static_cast<int64_t>(count)));
-    Json::Value event = progressMembers();
     if (!stopFlag->load())
-        sendEvent(item, Protocol::Event::downProcess, event);
+        sendEvent(item, Protocol::Event::downProcess, progressMembers());
 }
 
-Json::Value Downloader::progressMembers() const
+EventText Downloader::progressMembers() const
 {
     namespace M = Protocol::Member;
-    Json::Value event;
     const int64_t lenLoc = item->lenLoc;
     const std::string size = toUtf8(sizeText(lenLoc));
-    event[M::percent] = progressText.percentText();
-    event[M::time] = progressText.remainingText();
-    event[M::lenLoc] = Json::Int64(lenLoc);
-    event[M::sizeLoc] = size;
-    event[M::sizeRecv] = size;
-    event[M::speed] = progressText.speedText();
+    EventText event;
+    event.string(M::percent, progressText.percentText())
+        .string(M::time, progressText.remainingText())
+        .number(M::lenLoc, lenLoc)
+        .string(M::sizeLoc, size)
+        .string(M::sizeRecv, size)
+        .string(M::speed, progressText.speedText());
     return event;
 }
 
@@ -189,9 +188,8 @@ void Downloader::onTick()
 
 void Downloader::sendServerLength(int64_t length)
 {
-    Json::Value event;
-    event[Protocol::Member::len] = Json::Int64(length);
-    event[Protocol::Member::size] = toUtf8(sizeText(length));
+    EventText event;
+    event.number(Protocol::Member::len, length).string(Protocol::Member::size, toUtf8(sizeText(length)));
     item->writeValidators(event);
     sendEvent(item, Protocol::Event::downRecvSize, event);
 }
@@ -209,23 +207,21 @@ void Downloader::onServerName(ResumableTransfer& transfer, const std::wstring& n
         used = pathFileName(item->pathLoc);
         ZLOG("本地文件路径：" << toAnsi(item->pathLoc));
     }
-    Json::Value event;
-    event[Protocol::Member::nameSvr] = toUtf8(used);
-    event[Protocol::Member::pathLoc] = toUtf8(item->pathLoc);
+    EventText event;
+    event.string(Protocol::Member::nameSvr, toUtf8(used)).string(Protocol::Member::pathLoc, toUtf8(item->pathLoc));
     sendEvent(item, Protocol::Event::downRecvName, event);
 }
 
-void Downloader::sendEvent(const std::shared_ptr<DownItem>& task, const char* name, Json::Value event)
+void Downloader::sendEvent(const std::shared_ptr<DownItem>& task, const char* name, EventText event)
 {
-    event[Protocol::Member::id] = task->id;
-    event[Protocol::Member::name] = name;
-    TaskMgr::instance().sendEvent(event);
+    event.number(Protocol::Member::id, task->id).string(Protocol::Member::name, name);
+    TaskMgr::instance().sendText(event.line());
 }
 
 void Downloader::sendComplete(const std::string& duration)
 {
-    Json::Value event;
-    event[Protocol::Member::time] = duration;
+    EventText event;
+    event.string(Protocol::Member::time, duration);
     sendEvent(item, Protocol::Event::downComplete, event);
 }
 
@@ -233,12 +229,12 @@ void Downloader::sendError(const std::shared_ptr<DownItem>& task, const Resumabl
 {
     namespace M = Protocol::Member;
     ZLOG("下载错误");
-    Json::Value event;
-    event[M::code] = result.code;
+    EventText event;
+    event.number(M::code, result.code);
     if (result.status > 0)
-        event[M::status] = result.status;
+        event.number(M::status, result.status);
     if (!result.reason.empty())
-        event[M::reason] = result.reason;
+        event.string(M::reason, result.reason);
     sendEvent(task, Protocol::Event::downError, event);
 }
 

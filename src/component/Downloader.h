@@ -37,7 +37,6 @@
 #include <boost/atomic.hpp>
 #include <boost/function.hpp>
 #include <boost/signals2/signal.hpp>
-#include <json/value.h>
 
 #include <atomic>
 #include <cstdint>
@@ -82,12 +81,12 @@ protected:
     static void endRun(const std::shared_ptr<Downloader>& job, const std::shared_ptr<DownItem>& task, bool endsStopped);
 
     // Sends one event of the current task: "id" and "name" are added here.
-    void sendEvent(const std::shared_ptr<DownItem>& task, const char* name, Json::Value event = Json::Value());
+    void sendEvent(const std::shared_ptr<DownItem>& task, const char* name, EventText event = EventText());
     // "down_error" with the failed run's code, and its HTTP status and reason when it has them.
     void sendError(const std::shared_ptr<DownItem>& task, const ResumableTransfer::Result& result);
     void sendStopped(const std::shared_ptr<DownItem>& task);
     // The texts and lengths of "down_process" for `lenLoc` of the job's task.
-    Json::Value progressMembers() const;
+    EventText progressMembers() const;
     // "down_recv_size" with that length.
     void sendServerLength(int64_t length);
 

@@ -27,9 +27,8 @@ void FdDownloader::start()
 void FdDownloader::runFolder(std::shared_ptr<FdDownloader> job, std::shared_ptr<FdDownItem> folder)
 {
     job->runThread.bindToCurrent();
-    Json::Value begin;
-    begin[M::pathLoc] = toUtf8(folder->pathLoc);
-    begin[M::folder] = true;
+    EventText begin;
+    begin.string(M::pathLoc, toUtf8(folder->pathLoc)).flag(M::folder, true);
     job->sendEvent(folder, Protocol::Event::downBegin, begin);
 
     job->timer.start();                    // once for the run: a thread per file would cost more than the file
@@ -56,8 +55,8 @@ void FdDownloader::runFolder(std::shared_ptr<FdDownloader> job, std::shared_ptr<
     if (!stopped && failure.code) {
         job->sendError(folder, failure);
     } else if (!stopped) {
-        Json::Value complete;
-        complete[M::all] = true;
+        EventText complete;
+        complete.flag(M::all, true);
         job->sendEvent(folder, Protocol::Event::downComplete, complete);
     }
     endRun(job, folder, stopped || endsStopped);
@@ -100,13 +99,11 @@ ResumableTransfer::Result FdDownloader::downloadFile(const std::shared_ptr<FdDow
 
 void FdDownloader::onBegin(const FdDownItem& folder, const DownItem& file)
 {
-    Json::Value event;
-    event[M::pathLoc] = toUtf8(folder.pathLoc);
-    event[M::folder] = false;
-    Json::Value more;
-    more[M::pathLoc] = toUtf8(file.pathLoc);
+    EventText more;
+    more.string(M::pathLoc, toUtf8(file.pathLoc));
     file.writeValidators(more);
-    event[M::file] = fileMembers(file, more);
+    EventText event;
+    event.string(M::pathLoc, toUtf8(folder.pathLoc)).flag(M::folder, false).object(M::file, fileMembers(file, more));
     sendEvent(item, Protocol::Event::downBegin, event);
 }
 
@@ -121,8 +118,8 @@ void FdDownloader::onStored(FdDownItem& folder, const DownItem& file, int64_t co
     if (folder.lenLoc - mark >= static_cast<int64_t>(Config::instance().filePart.load())) {
         lastPartMark.store(folder.lenLoc);
         if (!stopFlag->load()) {
-            Json::Value event;
-            event[M::file] = fileMembers(file);
+            EventText event;
+            event.object(M::file, fileMembers(file));
             sendEvent(item, Protocol::Event::downPart, event);
         }
     }
@@ -134,36 +131,33 @@ void FdDownloader::onProgress(const FdDownItem& folder, const DownItem& file, un
     speed.store(meter.sample(folder.lenLoc + static_cast<int64_t>(count)));
     if (stopFlag->load())
         return;
-    Json::Value event = progressMembers();
     const int64_t lenLoc = file.lenLoc;
-    Json::Value more;
-    more[M::lenLoc] = Json::Int64(lenLoc);
-    more[M::percent] = ProgressText::filePercentText(lenLoc, file.lenSvr);
-    more[M::sizeLoc] = toUtf8(sizeText(lenLoc));
-    event[M::file] = fileMembers(file, more);
+    EventText more;
+    more.number(M::lenLoc, lenLoc)
+        .string(M::percent, ProgressText::filePercentText(lenLoc, file.lenSvr))
+        .string(M::sizeLoc, toUtf8(sizeText(lenLoc)));
+    EventText event = progressMembers();
+    event.object(M::file, fileMembers(file, more));
     sendEvent(item, Protocol::Event::downProcess, event);
 }
 
 void FdDownloader::onServerName(const FdDownItem& folder, const std::wstring& name)
 {
     ZLOG("本地文件路径：" << toAnsi(folder.pathLoc));
-    Json::Value event;
-    event[M::nameSvr] = toUtf8(name);
-    event[M::pathLoc] = toUtf8(folder.pathLoc);
+    EventText event;
+    event.string(M::nameSvr, toUtf8(name)).string(M::pathLoc, toUtf8(folder.pathLoc));
     sendEvent(item, Protocol::Event::downRecvName, event);
 }
 
-Json::Value FdDownloader::fileMembers(const DownItem& file, Json::Value more)
+EventText FdDownloader::fileMembers(const DownItem& file, EventText more)
 {
-    more[M::id] = file.id;
+    more.number(M::id, file.id);
     return more;
 }
 
 void FdDownloader::sendFileComplete(const FdDownItem& folder, const DownItem& file)
 {
-    Json::Value event;
-    event[M::all] = false;
-    event[M::success] = folder.success;
-    event[M::file] = fileMembers(file);
+    EventText event;
+    event.flag(M::all, false).number(M::success, folder.success).object(M::file, fileMembers(file));
     sendEvent(item, Protocol::Event::downComplete, event);
 }

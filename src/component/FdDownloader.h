@@ -37,6 +37,6 @@ private:
     void onServerName(const FdDownItem& folder, const std::wstring& name);
 
     // Per-file event members: {"id": index} plus `more`.
-    static Json::Value fileMembers(const DownItem& file, Json::Value more = Json::Value(Json::objectValue));
+    static EventText fileMembers(const DownItem& file, EventText more = EventText());
     void sendFileComplete(const FdDownItem& folder, const DownItem& file);
 };

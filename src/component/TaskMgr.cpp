@@ -5,6 +5,8 @@
 #include "hosting/Protocol.h"
 #include "log/Log.h"
 #include "support/EventPool.h"
+#include "support/EventText.h"
+#include "support/JsonText.h"
 
 #include <boost/thread/thread.hpp>
 
@@ -38,7 +40,12 @@ void TaskMgr::activityEnded()
         (*listener)();
 }
 
-void TaskMgr::sendEvent(Json::Value& event)
+void TaskMgr::sendEvent(const Json::Value& event)
+{
+    sendText(writeCompactJson(event));
+}
+
+void TaskMgr::sendText(std::string&& event)
 {
     std::shared_ptr<const Sender> sender;
     {
@@ -47,7 +54,7 @@ void TaskMgr::sendEvent(Json::Value& event)
     }
     if (!sender)
         throw boost::bad_function_call();
-    (*sender)(event);
+    (*sender)(std::move(event));
 }
 
 void TaskMgr::addTask(std::shared_ptr<DownItem> item)
@@ -310,7 +317,7 @@ void TaskMgr::flushEvents()
 
 void TaskMgr::sendQueueEvent(const char* name)
 {
-    Json::Value event;
-    event[Protocol::Member::name] = name;
-    sendEvent(event);
+    EventText event;
+    event.string(Protocol::Member::name, name);
+    sendText(event.line());
 }

@@ -40,6 +40,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -48,7 +49,8 @@ class EventPool;
 
 class TaskMgr {
 public:
-    using Sender = boost::function<void(Json::Value&)>;
+    // Takes one event as its JSON text on one line (as EventText and writeCompactJson write it).
+    using Sender = boost::function<void(std::string&&)>;
     // Returns once every event sent so far has reached the page.
     using Flush = boost::function<void()>;
     // Told, on the thread concerned, whenever a queue thread or a job's run has ended.
@@ -62,7 +64,9 @@ public:
     // Hands the event to the installed sender, which may return before the page has it (the
     // events of one thread still reach it in order). Throws boost::bad_function_call when no
     // control has installed a sender.
-    void sendEvent(Json::Value& event);
+    void sendText(std::string&& event);
+    // The same for an event held as a value.
+    void sendEvent(const Json::Value& event);
 
     // Page's thread: queues the task under its id; a task whose id is already pending is
     // dropped (the first one stays). A running task of that id does not matter.

@@ -1,8 +1,8 @@
 #include "control/CDownloaderPartition.h"
 
-#include "hosting/Protocol.h"
 #include "component/TaskMgr.h"
 #include "control/DownloaderPartitionProxy.h"
+#include "hosting/Protocol.h"
 #include "log/Log.h"
 #include "platform/DeferredWake.h"
 #include "support/JsonText.h"
@@ -48,7 +48,7 @@ HRESULT CDownloaderPartition::construct()
     // that unloads never leaves it pointing at a freed control.
     // One reference, shared by the two: the control counts one holder of it.
     const auto self = std::make_shared<const ComPtr<CDownloaderPartition>>(this);
-    TaskMgr::instance().setSender([self](Json::Value& event) { (*self)->sendJson(event); },
+    TaskMgr::instance().setSender([self](std::string&& event) { (*self)->sendText(std::move(event)); },
                                   [self] { (*self)->flushEvents(); }, [self] { (*self)->tellIfIdle(); });
     return S_OK;
 }
@@ -134,11 +134,10 @@ HRESULT CDownloaderPartition::FireRecvMessage(const std::wstring& json)
     return S_OK;
 }
 
-void CDownloaderPartition::sendJson(Json::Value& event)
+void CDownloaderPartition::sendText(std::string&& text)
 {
     if (!m_gitCookie.load())
         return;  // the page has unloaded
-    std::string text = writeCompactJson(event);
     if (m_apartment->isCurrent()) {
         // An event of the page's own thread comes after everything sent before it.
         deliverQueued();

@@ -1,7 +1,7 @@
 // CDownloaderPartition: the control a page creates and talks to in JSON text.
 //
 // Lives in the apartment (the page's thread) that created it. Every scripting member runs on
-// that thread; sendJson() may be called from any thread and carries the event to the page's
+// that thread; sendText() may be called from any thread and carries the event to the page's
 // thread. Construction installs the control as the task queue's event sender and registers it
 // in the interface table; each holds a reference. The registration lasts until the page
 // unloads (IOleObject::Close), the sender until a control created later replaces it, so a
@@ -66,11 +66,11 @@ public:
     HRESULT StopQueue() override;
     HRESULT RunningTasks(std::vector<int>* ids) override;
 
-    // Sends one event object to the page; any thread. On the page's thread it returns once the
+    // Sends one event, its JSON text on one line, to the page; any thread. On the page's thread it returns once the
     // page has handled it (and every event sent before it); from another thread it returns once
     // the event is queued for the page's thread, in the order of sending (EventQueue). Dropped
     // when there is no callback, the page has unloaded or its apartment has ended.
-    void sendJson(Json::Value& event);
+    void sendText(std::string&& event);
     // Returns once every event sent so far has reached the page; any thread.
     void flushEvents();
 

@@ -3,10 +3,11 @@
 
 #include "component/Config.h"
 #include "component/FdDownItem.h"
-#include "hosting/Protocol.h"
 #include "component/TaskMgr.h"
+#include "hosting/Protocol.h"
 #include "log/Log.h"
 #include "platform/FolderPicker.h"
+#include "support/JsonText.h"
 #include "support/Path.h"
 #include "support/Text.h"
 
@@ -105,7 +106,7 @@ void CDownloaderPartition::onInit(Json::Value& message)
     loaded[Protocol::Member::name] = Protocol::Event::loadComplete;
     loaded[Protocol::Member::browser] = Protocol::kBrowser;
     loaded[Protocol::Member::version] = toUtf8(kVersion);
-    sendJson(loaded);
+    sendText(writeCompactJson(loaded));
 }
 
 void CDownloaderPartition::onOpenFolder(Json::Value&)
@@ -148,7 +149,7 @@ void CDownloaderPartition::onOpenFolder(Json::Value&)
         }
         chosen[Protocol::Member::folder] = toUtf8(choice.path);
     }
-    sendJson(chosen);
+    sendText(writeCompactJson(chosen));
 }
 
 void CDownloaderPartition::onAddFile(Json::Value& message)

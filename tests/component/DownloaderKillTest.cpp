@@ -5,6 +5,7 @@
 #include "common/NginxServer.h"
 #include "common/TempFolder.h"
 #include "component/Config.h"
+#include "support/JsonText.h"
 #include "support/Path.h"
 #include "support/Text.h"
 
@@ -36,7 +37,9 @@ TEST(DownloaderKillChild, DownloadAndReport)
     if (!url || !path)
         GTEST_SKIP() << "started by DownloaderKill only";
     JobHarness harness;  // runs the job; its recording sender is replaced by the reports below
-    TaskMgr::instance().setSender([](Json::Value& event) {
+    TaskMgr::instance().setSender([](std::string&& text) {
+        Json::Value event;
+        parseJson(text, event);
         if (event["name"].asString() != "down_process")
             return;
         std::string line = "lenLoc " + std::to_string(event["lenLoc"].asInt64());

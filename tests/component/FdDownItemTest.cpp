@@ -19,7 +19,11 @@ protected:
         for (wchar_t& c : spelt)
             c = c == L'/' ? L'\\' : c;
         Config::instance().setFolder(spelt);
-        TaskMgr::instance().setSender([this](Json::Value& event) { sent.push_back(event); });
+        TaskMgr::instance().setSender([this](std::string&& text) {
+            Json::Value event;
+            EXPECT_TRUE(parseJson(text, event)) << text;
+            sent.push_back(event);
+        });
     }
 
     std::shared_ptr<FdDownItem> read(const std::string& text)

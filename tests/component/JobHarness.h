@@ -6,6 +6,7 @@
 #include "component/Downloader.h"
 #include "component/TaskMgr.h"
 #include "support/EventPool.h"
+#include "support/JsonText.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,9 @@ public:
     JobHarness()
     {
         TaskMgr::instance().setSender(
-            [record = record](Json::Value& event) {
+            [record = record](std::string&& text) {
+                Json::Value event;
+                EXPECT_TRUE(parseJson(text, event)) << text;
                 std::lock_guard<std::mutex> lock(record->mutex);
                 record->events.push_back(event);
                 record->changed.notify_all();

@@ -97,7 +97,7 @@ TEST(ControlConcurrency, PageSendWhileAWorkerWaitsForThePage)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_TRUE(page.texts().empty());
         Json::Value own = progressEvent(2, 0);
-        page.control->sendJson(own);
+        page.control->sendText(writeCompactJson(own));
     });
     worker.join();
     const auto events = page.events();

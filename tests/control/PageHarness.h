@@ -42,7 +42,7 @@ public:
     // Sends an event the way a command handler does: on the page's thread.
     void sendFromPage(Json::Value event)
     {
-        apartment->invoke([&] { control->sendJson(event); });
+        apartment->invoke([&] { control->sendText(writeCompactJson(event)); });
     }
 
     // Returns once every event sent so far has been delivered here.

@@ -27,7 +27,7 @@ std::string downloads;  // made by the initialiser, then read-only
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    TaskMgr::instance().setSender([](Json::Value&) {});  // "init_end" goes nowhere
+    TaskMgr::instance().setSender([](std::string&&) {});  // "init_end" goes nowhere
     char folder[] = "/tmp/zv-fuzz-folder-XXXXXX";
     if (!::mkdtemp(folder))
         std::abort();

@@ -1,0 +1,123 @@
+#include "support/EventText.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The escapes jsoncpp writes with emitUTF8: the two that JSON requires, the five short ones,
+// \u00XX (lower-case hex) for the other control characters, every other byte as it is.
+void appendQuoted(std::string& out, const std::string& text)
+{
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                out += "\\u00";
+                out += hex[(c >> 4) & 0xF];
+                out += hex[c & 0xF];
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
+}
+
+}  // namespace
+
+EventText& EventText::string(const char* name, const std::string& value)
+{
+    std::string written;
+    written.reserve(value.size() + 2);
+    appendQuoted(written, value);
+    put(name, std::move(written));
+    return *this;
+}
+
+EventText& EventText::number(const char* name, int64_t value)
+{
+    put(name, std::to_string(value));
+    return *this;
+}
+
+EventText& EventText::flag(const char* name, bool value)
+{
+    put(name, value ? "true" : "false");
+    return *this;
+}
+
+EventText& EventText::object(const char* name, const EventText& value)
+{
+    std::string written;
+    value.appendObject(written);
+    put(name, std::move(written));
+    return *this;
+}
+
+std::string EventText::line() const
+{
+    std::string out;
+    appendObject(out);
+    out += '\n';
+    return out;
+}
+
+void EventText::put(const char* name, std::string written)
+{
+    for (auto& member : members) {
+        if (std::strcmp(member.first, name) == 0) {
+            member.second = std::move(written);
+            return;
+        }
+    }
+    members.emplace_back(name, std::move(written));
+}
+
+void EventText::appendObject(std::string& out) const
+{
+    std::vector<const std::pair<const char*, std::string>*> sorted;
+    sorted.reserve(members.size());
+    size_t size = 2;
+    for (const auto& member : members) {
+        sorted.push_back(&member);
+        size += std::strlen(member.first) + member.second.size() + 4;
+    }
+    std::sort(sorted.begin(), sorted.end(),
+              [](const auto* a, const auto* b) { return std::strcmp(a->first, b->first) < 0; });
+    out.reserve(out.size() + size);
+    out += '{';
+    bool first = true;
+    for (const auto* member : sorted) {
+        if (!first)
+            out += ',';
+        first = false;
+        appendQuoted(out, member->first);
+        out += ':';
+        out += member->second;
+    }
+    out += '}';
+}
