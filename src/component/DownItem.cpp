@@ -41,27 +41,19 @@ void DownItem::fromJson(const Json::Value& task)
     ZLOG("本地文件路径：" << toAnsi(pathLoc));
 }
 
-void DownItem::toJson(Json::Value& task)
+void DownItem::toJson(EventText& task) const
 {
     const int64_t local = lenLoc;
     const int64_t server = lenSvr;
-    task[M::nameLoc] = toUtf8(pathFileName(pathLoc));
-    task[M::ext] = toUtf8(pathExtension(pathLoc));
-    task[M::lenLoc] = Json::Int64(local);
-    task[M::lenSvr] = Json::Int64(server);
-    task[M::sizeSvr] = toUtf8(sizeText(server));
-    task[M::sizeLoc] = toUtf8(sizeText(local));
-    task[M::pathLoc] = toUtf8(pathLoc);
-    task[M::fileUrl] = fileUrl;
+    task.string(M::nameLoc, toUtf8(pathFileName(pathLoc)))
+        .string(M::ext, toUtf8(pathExtension(pathLoc)))
+        .number(M::lenLoc, local)
+        .number(M::lenSvr, server)
+        .string(M::sizeSvr, toUtf8(sizeText(server)))
+        .string(M::sizeLoc, toUtf8(sizeText(local)))
+        .string(M::pathLoc, toUtf8(pathLoc))
+        .string(M::fileUrl, fileUrl);
     writeValidators(task);
-}
-
-void DownItem::writeValidators(Json::Value& members) const
-{
-    if (!etag.empty())
-        members[M::etag] = etag;
-    if (!lastModified.empty())
-        members[M::lastModified] = lastModified;
 }
 
 void DownItem::writeValidators(EventText& members) const

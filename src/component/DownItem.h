@@ -32,9 +32,8 @@ public:
     // way through; the caller then drops the record.
     virtual void fromJson(const Json::Value& task);
     // Writes the record's members into `task`, replacing members of the same names only.
-    virtual void toJson(Json::Value& task);
+    virtual void toJson(EventText& task) const;
     // Adds "etag" or "lastModified" to an event's `members` when the task has one.
-    void writeValidators(Json::Value& members) const;
     void writeValidators(EventText& members) const;
 
     // Task kinds; the queue picks the job type by it.

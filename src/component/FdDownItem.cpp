@@ -2,8 +2,8 @@
 
 #include "component/Config.h"
 #include "component/FreeName.h"
-#include "hosting/Protocol.h"
 #include "component/TaskMgr.h"
+#include "hosting/Protocol.h"
 #include "support/ConfinedFolder.h"
 #include "support/Path.h"
 #include "support/Text.h"
@@ -97,22 +97,23 @@ void FdDownItem::layOut(const std::wstring& serverFolder)
 
 void FdDownItem::sendInitEnd()
 {
-    Json::Value event;
+    EventText event;
     toJson(event);
-    for (const auto& file : files) {
-        Json::Value entry(Json::objectValue);
-        file->toJson(entry);
-        event[M::files].append(entry);
+    if (!files.empty()) {
+        EventList list;
+        for (const auto& file : files) {
+            EventText entry;
+            file->toJson(entry);
+            list.add(entry);
+        }
+        event.list(M::files, std::move(list));
     }
-    event[M::name] = Protocol::Event::initEnd;
-    event[M::id] = id;
-    TaskMgr::instance().sendEvent(event);
+    event.string(M::name, Protocol::Event::initEnd).number(M::id, id);
+    TaskMgr::instance().sendText(event.line());
 }
 
-void FdDownItem::toJson(Json::Value& task)
+void FdDownItem::toJson(EventText& task) const
 {
     DownItem::toJson(task);
-    task[M::nameLoc] = toUtf8(nameLoc);
-    task[M::errors] = errors;
-    task[M::successWritten] = success;
+    task.string(M::nameLoc, toUtf8(nameLoc)).number(M::errors, errors).number(M::successWritten, success);
 }

@@ -20,7 +20,7 @@ public:
     ~FdDownItem() override;
 
     void fromJson(const Json::Value& task) override;
-    void toJson(Json::Value& task) override;
+    void toJson(EventText& task) const override;
 
     std::vector<std::shared_ptr<DownItem>> files;  // download order; a file's id is its index
     int32_t errors = 0;                            // files whose transfer failed

@@ -78,6 +78,20 @@ EventText& EventText::object(const char* name, const EventText& value)
     return *this;
 }
 
+EventText& EventText::list(const char* name, EventList&& items)
+{
+    items.written += ']';
+    put(name, std::move(items.written));
+    return *this;
+}
+
+void EventList::add(const EventText& item)
+{
+    if (written.size() > 1)
+        written += ',';
+    item.appendObject(written);
+}
+
 std::string EventText::line() const
 {
     std::string out;

@@ -14,19 +14,34 @@
 #include <utility>
 #include <vector>
 
+class EventList;
+
 class EventText {
 public:
     EventText& string(const char* name, const std::string& value);
     EventText& number(const char* name, int64_t value);
     EventText& flag(const char* name, bool value);
     EventText& object(const char* name, const EventText& value);
+    EventText& list(const char* name, EventList&& items);
 
     // The object on one line, ended by a line feed.
     std::string line() const;
 
 private:
+    friend class EventList;
     void put(const char* name, std::string written);
     void appendObject(std::string& out) const;
 
     std::vector<std::pair<const char*, std::string>> members;  // name, value as written
+};
+
+// The objects of a list member, written as they are added: a folder's thousands of files cost
+// their text and nothing more.
+class EventList {
+public:
+    void add(const EventText& item);
+
+private:
+    friend class EventText;
+    std::string written = "[";  // closed by EventText::list
 };

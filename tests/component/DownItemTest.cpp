@@ -1,4 +1,5 @@
 #include "component/DownItem.h"
+#include "support/JsonText.h"
 
 #include <gtest/gtest.h>
 #include <json/json.h>
@@ -126,10 +127,11 @@ TEST(DownItem, ToJsonDerivesNamesAndSizesFromTheRecord)
     item.lenSvr = 0;
     item.lenLoc = 1023;
     item.fileUrl = "http://h/setup.tar.gz";
+    EventText written;
+    written.string("name", "down_complete").string("lenLoc", "stale");
+    item.toJson(written);
     Json::Value task;
-    task["name"] = "down_complete";
-    task["lenLoc"] = "stale";
-    item.toJson(task);
+    ASSERT_TRUE(parseJson(written.line(), task));
 
     EXPECT_EQ(task["name"].asString(), "down_complete");
     EXPECT_EQ(task["nameLoc"].asString(), "setup.tar.gz");
@@ -148,8 +150,14 @@ TEST(DownItem, ToJsonDerivesNamesAndSizesFromTheRecord)
 TEST(DownItem, ToJsonEdgeTexts)
 {
     DownItem item;
-    Json::Value empty;
-    item.toJson(empty);
+    const auto written = [&item] {
+        EventText text;
+        item.toJson(text);
+        Json::Value value;
+        EXPECT_TRUE(parseJson(text.line(), value));
+        return value;
+    };
+    Json::Value empty = written();
     EXPECT_EQ(empty["nameLoc"].asString(), "");
     EXPECT_EQ(empty["ext"].asString(), "");
     EXPECT_EQ(empty["pathLoc"].asString(), "");
@@ -157,8 +165,7 @@ TEST(DownItem, ToJsonEdgeTexts)
     item.pathLoc = L"D:\\Downloads\\README";
     item.lenSvr = 1024;
     item.lenLoc = -5;
-    Json::Value task;
-    item.toJson(task);
+    Json::Value task = written();
     EXPECT_EQ(task["ext"].asString(), "");
     EXPECT_EQ(task["sizeSvr"].asString(), "1.00 KB");
     EXPECT_EQ(task["sizeLoc"].asString(), "-5bytes");
@@ -168,8 +175,10 @@ TEST(DownItem, RoundTripKeepsLengthsAndPathButNotThePagesName)
 {
     const auto item = read(R"({"lenSvr":6442450944,"lenLoc":"4096","pathLoc":"/srv/下载/a.iso",)"
                            R"("nameLoc":"other.iso","fileUrl":"http://h/a.iso"})");
+    EventText written;
+    item->toJson(written);
     Json::Value task;
-    item->toJson(task);
+    ASSERT_TRUE(parseJson(written.line(), task));
     const auto again = std::make_shared<DownItem>();
     again->fromJson(task);
     EXPECT_EQ(again->lenSvr, 6442450944);

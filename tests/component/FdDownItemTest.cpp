@@ -100,8 +100,10 @@ TEST_F(FdDownItemTest, ResumedFolderKeepsItsPathsAndSendsNothing)
     EXPECT_EQ(folder->files[1]->id, 1);
     EXPECT_EQ(folder->errors, 2);
     EXPECT_EQ(folder->success, 1);
+    EventText written;
+    folder->toJson(written);
     Json::Value out;
-    folder->toJson(out);
+    ASSERT_TRUE(parseJson(written.line(), out));
     EXPECT_EQ(out["succes"].asInt(), 1);
     EXPECT_EQ(out["errors"].asInt(), 2);
 }

@@ -18,8 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } catch (const Json::LogicError&) {
         return 0;  // a member of a type the task format does not allow: the command is dropped
     }
+    EventText text;
+    item.toJson(text);
     Json::Value written;
-    item.toJson(written);
+    if (!parseJson(text.line(), written))
+        std::abort();
     DownItem again;
     again.fromJson(written);
     if (again.lenLoc != item.lenLoc || again.lenSvr != item.lenSvr || again.pathLoc != item.pathLoc ||

@@ -6,7 +6,7 @@
 #include <limits>
 
 // Pages get the same text whichever way an event was built: member order, numbers, escapes,
-// nested objects and a member set twice all come out as jsoncpp's compact writer has them.
+// nested objects, lists and a member set twice all come out as jsoncpp's compact writer has them.
 TEST(EventText, WritesWhatTheJsonWriterWrites)
 {
     std::string every;  // every byte but NUL, which names and paths cannot hold
@@ -22,6 +22,10 @@ TEST(EventText, WritesWhatTheJsonWriterWrites)
     event.string("name", "down_process").number("id", -7).flag("folder", false).flag("all", true);
     event.string("percent", "1%").number("lenSvr", small).string("reason", text).object("file", file);
     event.string("name", "down_begin");  // replaces the first value, keeps one member
+    EventList files;
+    files.add(file);
+    files.add(EventText().number("id", 2));
+    event.list("files", std::move(files)).list("none", EventList());
 
     Json::Value fileValue;
     fileValue["sizeLoc"] = "12 KB";
@@ -36,6 +40,10 @@ TEST(EventText, WritesWhatTheJsonWriterWrites)
     value["lenSvr"] = Json::Int64(small);
     value["reason"] = text;
     value["file"] = fileValue;
+    value["files"].append(fileValue);
+    value["files"].append(Json::Value());
+    value["files"][1]["id"] = 2;
+    value["none"] = Json::Value(Json::arrayValue);
 
     EXPECT_EQ(event.line(), writeCompactJson(value));
     EXPECT_EQ(EventText().line(), "{}\n");
