@@ -10,6 +10,10 @@ LineReader::LineReader(std::istream& input, size_t maxLine) : in(input), limit(m
 
 LineReader::Outcome LineReader::next(std::string& line)
 {
+    // The room a long line took goes back before the next is read, rather than staying
+    // resident for the rest of the run.
+    if (line.capacity() > kPieceBytes)
+        std::string().swap(line);
     line.clear();
     bool started = false;
     bool tooLong = false;

@@ -90,7 +90,11 @@ HRESULT CDownloaderPartition::postMessage(const std::wstring& text)
 HRESULT CDownloaderPartition::postMessageUtf8(const std::string& text)
 {
     m_pageThread.check("CDownloaderPartition::postMessageUtf8");
-    const std::string utf8 = cleanUtf8(text);
+    // Most commands are clean already, and a folder's may be megabytes long: copied only when
+    // it has to change.
+    const bool clean = isCleanUtf8(text);
+    const std::string cleaned = clean ? std::string() : cleanUtf8(text);
+    const std::string& utf8 = clean ? text : cleaned;
     // Texts of fewer than four characters are ignored, as they are in wide characters.
     size_t characters = 0;
     for (size_t i = 0; i < utf8.size() && characters < 4; ++i)

@@ -135,9 +135,9 @@ std::wstring fromUtf8(const std::string& text)
     return out;
 }
 
-std::string cleanUtf8(const std::string& text)
+bool isCleanUtf8(const std::string& text)
 {
-    // Most texts are clean already: checked in place, each character decoded and encoded again.
+    // Checked in place, each character decoded and encoded again.
     std::string again;
     for (size_t i = 0; i < text.size();) {
         const size_t from = i;
@@ -145,9 +145,14 @@ std::string cleanUtf8(const std::string& text)
         again.clear();
         appendUtf8(again, c);
         if (c == 0 || again.compare(0, again.size(), text, from, i - from) != 0)
-            return toUtf8(fromUtf8(text));
+            return false;
     }
-    return text;
+    return true;
+}
+
+std::string cleanUtf8(const std::string& text)
+{
+    return isCleanUtf8(text) ? text : toUtf8(fromUtf8(text));
 }
 
 std::string toAnsi(const std::wstring& text)

@@ -15,8 +15,10 @@
 std::string toUtf8(const std::wstring& text);
 // UTF-8 -> wide. Malformed sequences become U+FFFD; text stops at an embedded NUL.
 std::wstring fromUtf8(const std::string& text);
+// True when a round trip through wide text leaves `text` as it is: well-formed UTF-8 without a NUL.
+bool isCleanUtf8(const std::string& text);
 // `text` as a round trip through wide text leaves it (toUtf8(fromUtf8(text))), without making
-// the wide copy when the text is well-formed UTF-8 without a NUL already.
+// the wide copy when the text is clean already.
 std::string cleanUtf8(const std::string& text);
 // Wide -> the locale's codeset (nl_langinfo(CODESET)); characters it cannot hold become '?'.
 std::string toAnsi(const std::wstring& text);

@@ -37,8 +37,10 @@ TEST(Utf8, MalformedInputBecomesReplacementCharacters)
     EXPECT_EQ(fromUtf8("\xE4\xB8z"), L"\uFFFDz");
     // A text cleaned without the wide copy comes out as the round through wide text makes it.
     for (const std::string& text : {std::string("a\x80z"), std::string("\xC0\xAF"), std::string("\xED\xA0\x80"),
-                                    std::string("ok\xE4\xB8\xAD"), std::string("cut\0here", 8)})
+                                    std::string("ok\xE4\xB8\xAD"), std::string("cut\0here", 8)}) {
         EXPECT_EQ(cleanUtf8(text), toUtf8(fromUtf8(text))) << text;
+        EXPECT_EQ(isCleanUtf8(text), text == "ok\xE4\xB8\xAD") << text;
+    }
 }
 
 TEST(Utf8, WideTextThatIsNoCharacterBecomesReplacement)
