@@ -84,6 +84,15 @@ void HostedControl::post(const std::string& command)
     });
 }
 
+void HostedControl::post(const std::vector<std::string>& commands)
+{
+    page->invoke([&] {
+        apartmentThread.check("HostedControl::post");
+        for (const std::string& command : commands)
+            callByName(*control.get(), L"postMessage", DispatchKind::Method, Variant::fromUtf8Text(command));
+    });
+}
+
 bool HostedControl::onPage(const std::function<void()>& call)
 {
     return page->invoke(call);

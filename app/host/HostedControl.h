@@ -40,6 +40,8 @@ public:
     // One postMessage of `command` (UTF-8). Returns once the control has handled it: the events it
     // answers with at once have reached the listener.
     void post(const std::string& command);
+    // The same for several commands, in their order, with one hand-over to the apartment thread.
+    void post(const std::vector<std::string>& commands);
     // Runs `call` on the apartment thread, in order with the events; false when it did not run.
     bool onPage(const std::function<void()>& call);
     // Queues `call` on the apartment thread and returns at once: it runs once the events being

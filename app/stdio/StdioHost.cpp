@@ -8,8 +8,14 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
+
+// Lines that have arrived together go to the control together, up to these bounds: a script
+// that queues thousands of tasks does not wait for the control's thread once per line.
+constexpr size_t kMaxBatchLines = 256;
+constexpr size_t kMaxBatchBytes = 1024 * 1024;
 
 // Posts every line of `in` to the control, up to the end of the input.
 void postLines(std::istream& in, HostedControl& control)
@@ -17,18 +23,31 @@ void postLines(std::istream& in, HostedControl& control)
     const size_t limit = Protocol::kMaxCommandBytes;
     LineReader reader(in, limit);
     std::string line;
+    std::vector<std::string> batch;
+    size_t batchBytes = 0;
     for (unsigned long number = 1;; ++number) {
         const LineReader::Outcome outcome = reader.next(line);
         if (outcome == LineReader::Outcome::end)
-            return;
+            break;
         if (outcome == LineReader::Outcome::tooLong) {
             std::fprintf(stderr, "zelvorn: line %lu skipped: longer than %zu bytes\n", number, limit);
-            continue;
+        } else {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            batchBytes += line.size();
+            batch.push_back(std::move(line));
         }
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        control.post(line);
+        // What has been read goes out before the reader could wait for input. A line that has
+        // begun to arrive is read to its end first: writers write a command in one go.
+        const bool more = in.rdbuf()->in_avail() > 0;
+        if (!batch.empty() && (!more || batch.size() == kMaxBatchLines || batchBytes >= kMaxBatchBytes)) {
+            control.post(batch);
+            batch.clear();
+            batchBytes = 0;
+        }
     }
+    if (!batch.empty())
+        control.post(batch);
 }
 
 }  // namespace
