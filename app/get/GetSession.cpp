@@ -93,7 +93,7 @@ int GetSession::run(const Json::Value& init, StopRequest& stop)
 
 void GetSession::runQueue(std::vector<Json::Value> commands, const Json::Value& init, StopRequest& stop, bool& created)
 {
-    auto hosted = HostedControl::create([this](const std::string& event) { onEvent(event); });
+    auto hosted = HostedControl::create([this](std::string_view event) { onEvent(std::string(event)); });
     if (!hosted) {
         created = false;
         return;

@@ -59,9 +59,9 @@ std::shared_ptr<HostedControl> HostedControl::create(Listener listener, std::str
             return;
         hosted->control = ComPtr<IDispatch>::adopt(created);
         auto deliver = ScriptFunction::createUtf8([listener](const std::string& text) {
-            std::string event = text;
+            std::string_view event = text;
             if (!event.empty() && event.back() == '\n')
-                event.pop_back();
+                event.remove_suffix(1);
             listener(event);
         });
         hr = callByName(*created, L"recvMessage", DispatchKind::PropertyPut, Variant::fromFunction(deliver));
@@ -84,12 +84,12 @@ void HostedControl::post(const std::string& command)
     });
 }
 
-void HostedControl::post(const std::vector<std::string>& commands)
+void HostedControl::post(std::vector<std::string>&& commands)
 {
     page->invoke([&] {
         apartmentThread.check("HostedControl::post");
-        for (const std::string& command : commands)
-            callByName(*control.get(), L"postMessage", DispatchKind::Method, Variant::fromUtf8Text(command));
+        for (std::string& command : commands)
+            callByName(*control.get(), L"postMessage", DispatchKind::Method, Variant::fromUtf8Text(std::move(command)));
     });
 }
 

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class HostedControl {
@@ -24,7 +25,8 @@ class HostedControl {
 
 public:
     // Receives each event as UTF-8 JSON text, without a line feed.
-    using Listener = std::function<void(const std::string& event)>;
+    // The event's text without its line feed; valid for the call only.
+    using Listener = std::function<void(std::string_view event)>;
 
     // The control, ready for commands. Its commands come from the user, or with a `pageOrigin`
     // from a page (an extension) of that origin, whose rules then apply (HostSite). Null when it
@@ -40,8 +42,9 @@ public:
     // One postMessage of `command` (UTF-8). Returns once the control has handled it: the events it
     // answers with at once have reached the listener.
     void post(const std::string& command);
-    // The same for several commands, in their order, with one hand-over to the apartment thread.
-    void post(const std::vector<std::string>& commands);
+    // The same for several commands, in their order, with one hand-over to the apartment thread;
+    // each is moved to the control, not copied.
+    void post(std::vector<std::string>&& commands);
     // Runs `call` on the apartment thread, in order with the events; false when it did not run.
     bool onPage(const std::function<void()>& call);
     // Queues `call` on the apartment thread and returns at once: it runs once the events being

@@ -106,14 +106,14 @@ int runNativeHost(int in, int out, const std::string& caller)
 
     std::thread writer([out] { writeEvents(out, *backlog); });
     auto control = HostedControl::create(
-        [](const std::string& event) {
+        [](std::string_view event) {
             if (event.size() > kMaxEventFrameBytes) {
                 std::fprintf(stderr,
                              "zelvorn: event not sent: %zu bytes, more than the %u a browser accepts: %.60s...\n",
-                             event.size(), kMaxEventFrameBytes, event.c_str());
+                             event.size(), kMaxEventFrameBytes, std::string(event.substr(0, 60)).c_str());
                 return;
             }
-            backlog->push(event);
+            backlog->push(std::string(event));
         },
         caller.empty() ? "native-messaging" : caller);
     if (!control) {

@@ -5,7 +5,7 @@
 
 namespace HostFrame {
 
-std::string encode(Kind kind, const std::string& text)
+std::string encode(Kind kind, std::string_view text)
 {
     const auto length = static_cast<uint32_t>(text.size() + 1);
     std::string bytes(sizeof length, '\0');

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace HostFrame {
 
@@ -28,7 +29,7 @@ enum class Kind : char {
 // little longer.
 constexpr size_t kMaxBytes = 64 * 1024 * 1024;
 
-std::string encode(Kind kind, const std::string& text = "");
+std::string encode(Kind kind, std::string_view text = {});
 // Splits a frame's bytes; false for an empty frame.
 bool decode(const std::string& bytes, Kind& kind, std::string& text);
 

@@ -25,7 +25,7 @@ namespace {
 class Output {
 public:
     explicit Output(int fd) : out(fd) {}
-    void send(HostFrame::Kind kind, const std::string& text = "")
+    void send(HostFrame::Kind kind, std::string_view text = {})
     {
         if (!gone && !writeAll(out, HostFrame::encode(kind, text)))
             gone = true;  // serve has gone: its death signal ends this host
@@ -87,7 +87,7 @@ int runPageHost(int in, int out, const std::string& origin, pid_t parent)
 
     auto output = std::make_shared<Output>(out);
     auto control = HostedControl::create(
-        [output](const std::string& event) { output->send(HostFrame::Kind::event, event); }, origin);
+        [output](std::string_view event) { output->send(HostFrame::Kind::event, event); }, origin);
     if (!control) {
         output->send(HostFrame::Kind::failed,
                      "the control for " + origin + " cannot be created; run: zelvorn register --user");

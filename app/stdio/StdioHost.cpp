@@ -41,13 +41,13 @@ void postLines(std::istream& in, HostedControl& control)
         // begun to arrive is read to its end first: writers write a command in one go.
         const bool more = in.rdbuf()->in_avail() > 0;
         if (!batch.empty() && (!more || batch.size() == kMaxBatchLines || batchBytes >= kMaxBatchBytes)) {
-            control.post(batch);
+            control.post(std::move(batch));
             batch.clear();
             batchBytes = 0;
         }
     }
     if (!batch.empty())
-        control.post(batch);
+        control.post(std::move(batch));
 }
 
 }  // namespace
@@ -72,7 +72,7 @@ int runStdioHost(std::istream& in, std::FILE* out)
         bool flushQueued = false;           // apartment thread only
     };
     auto output = std::make_shared<Output>();
-    auto control = HostedControl::create([out, output](const std::string& event) {
+    auto control = HostedControl::create([out, output](std::string_view event) {
         std::fwrite(event.data(), 1, event.size(), out);
         std::fputc('\n', out);
         if (output->flushQueued)
