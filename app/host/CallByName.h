@@ -16,6 +16,7 @@ inline HRESULT callByName(IDispatch& control, const wchar_t* name, DispatchKind 
     HRESULT hr = control.GetIDsOfNames(name, &id);
     if (FAILED(hr))
         return hr;
-    std::vector<Variant> args{std::move(argument)};
+    std::vector<Variant> args;  // not a braced list: that would copy the argument, megabytes for a folder
+    args.push_back(std::move(argument));
     return control.Invoke(id, kind, args, nullptr);
 }

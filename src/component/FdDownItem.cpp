@@ -11,7 +11,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <set>
+#include <string_view>
+#include <unordered_set>
 
 namespace M = Protocol::Member;
 
@@ -74,7 +75,10 @@ void FdDownItem::layOut(const std::wstring& serverFolder)
     }
     nameLoc = name;
     const std::wstring root = pathJoin(downloads.given(), name);
-    std::set<std::wstring> placed;
+    // Views of the paths given so far: each is a file's own pathLoc, which stays where it is
+    // while the set lives; a copy of every path would double the memory a large folder takes.
+    std::unordered_set<std::wstring_view> placed;
+    placed.reserve(files.size());
     for (auto& file : files) {
         std::wstring rest = file->pathLoc;
         const size_t at = serverFolder.empty() ? std::wstring::npos : rest.find(serverFolder);
@@ -84,13 +88,14 @@ void FdDownItem::layOut(const std::wstring& serverFolder)
         std::wstring path = pathJoinConfined(root, rest);
         if (path == root)
             path = pathJoin(root, L"download");
-        if (!placed.insert(path).second) {
+        if (placed.count(path)) {
             const std::wstring base = pathFileName(path);
             const std::wstring directory = path.substr(0, path.size() - base.size());
-            for (uint64_t n = 1; !placed.insert(path = directory + FreeName::numbered(base, n)).second; ++n) {
+            for (uint64_t n = 1; placed.count(path = directory + FreeName::numbered(base, n)); ++n) {
             }
         }
-        file->pathLoc = path;
+        file->pathLoc = std::move(path);
+        placed.insert(file->pathLoc);
     }
     pathLoc = root;
 }
