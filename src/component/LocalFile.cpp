@@ -14,23 +14,19 @@ LocalFile::~LocalFile()
     release(true);
 }
 
-LocalFile::Status LocalFile::open(const Dravik::IO::ConfinedFolder& in, const std::string& path)
+LocalFile::Status LocalFile::open(const Dravik::IO::ConfinedFolder& in, const std::string& path, bool likelyNew)
 {
     release(true);
     folder = &in;
     relative = path;
-    for (;;) {
-        fd = in.openFile(path, O_RDWR);
-        if (fd >= 0)
-            return lock();
-        if (errno != ENOENT)
-            return failWith(errno);
-        fd = in.openFile(path, O_RDWR | O_CREAT | O_EXCL);
+    for (bool make = likelyNew;; make = !make) {
+        fd = in.openFile(path, make ? O_RDWR | O_CREAT | O_EXCL : O_RDWR);
         if (fd >= 0) {
-            created = true;
+            created = make;
             return lock();
         }
-        if (errno != EEXIST)  // made by someone else meanwhile: open that one
+        // Missing, or made by someone else meanwhile: the other way then.
+        if (errno != (make ? EEXIST : ENOENT))
             return failWith(errno);
     }
 }
@@ -89,11 +85,14 @@ int64_t LocalFile::size() const
     return static_cast<int64_t>(info.st_size);
 }
 
-bool LocalFile::stillThere() const
+bool LocalFile::stillThere(int64_t* size) const
 {
     struct stat open, found;
-    return fd >= 0 && folder && ::fstat(fd, &open) == 0 && folder->statAt(relative, found) &&
-           open.st_dev == found.st_dev && open.st_ino == found.st_ino;
+    if (fd < 0 || !folder || ::fstat(fd, &open) != 0)
+        return false;
+    if (size)
+        *size = static_cast<int64_t>(open.st_size);
+    return folder->statAt(relative, found) && open.st_dev == found.st_dev && open.st_ino == found.st_ino;
 }
 
 void LocalFile::release(bool keepEmpty)

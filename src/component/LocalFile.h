@@ -29,8 +29,9 @@ public:
     LocalFile& operator=(const LocalFile&) = delete;
 
     // Opens the file at `relative` below `folder` for reading and writing without changing it,
-    // creating it (empty) when it is missing.
-    Status open(const Dravik::IO::ConfinedFolder& folder, const std::string& relative);
+    // creating it (empty) when it is missing. `likelyNew` (nothing was stored of it yet) tries
+    // the creation first: one lookup fewer for each file of a fresh folder.
+    Status open(const Dravik::IO::ConfinedFolder& folder, const std::string& relative, bool likelyNew = false);
     // Creates a new file named `name` (or the first free numbered name) in the directory
     // `directory` below `folder` ("" for the folder itself); `chosen` receives its relative path.
     Status create(const Dravik::IO::ConfinedFolder& folder, const std::string& directory, const std::wstring& name,
@@ -45,8 +46,8 @@ public:
     // The file's size now; -1 when none is open.
     int64_t size() const;
     // The file's relative path still names this very file (it was not removed, renamed or
-    // replaced since it was opened).
-    bool stillThere() const;
+    // replaced since it was opened); `size`, when given, receives the file's size.
+    bool stillThere(int64_t* size = nullptr) const;
     // Gives the file up: the lock goes, and a file this run created is removed again when it
     // is still empty and `keepEmpty` is false.
     void release(bool keepEmpty);

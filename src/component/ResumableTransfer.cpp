@@ -77,7 +77,7 @@ bool ResumableTransfer::openLocal()
         folder = ownFolder.get();
         relative = toUtf8(name);
     }
-    switch (local.open(*folder, relative)) {
+    switch (local.open(*folder, relative, file.lenLoc <= 0)) {
     case LocalFile::Status::open:
         return true;
     case LocalFile::Status::busy:
@@ -255,7 +255,9 @@ bool ResumableTransfer::answered(const HttpAnswer& answer)
     }
     // The file is written as it is: it changes only when bytes arrive. Only a file longer than
     // the offset is cut (ext4 writes a file cut to 0 back to disk on close).
-    if (!writer.openDescriptor(local.descriptor(), file.pathLoc) || !writer.seek(file.lenLoc, SEEK_SET)) {
+    // A file this run made is at its start already.
+    const bool placed = local.isNew() && file.lenLoc == 0;
+    if (!writer.openDescriptor(local.descriptor(), file.pathLoc) || !(placed || writer.seek(file.lenLoc, SEEK_SET))) {
         failLocally(Protocol::kLocalFileFailed, "打开本地文件失败：", errno);
         return false;
     }
@@ -403,7 +405,8 @@ ResumableTransfer::Result ResumableTransfer::completeWritten()
     // An empty body never reached received(): the file is cut to its length here.
     const bool cut = !truncatePending || writer.truncate(file.lenLoc);
     const bool closed = writer.close();
-    if (!cut || !closed || !local.stillThere() || local.size() != file.lenSvr) {
+    int64_t size = -1;
+    if (!cut || !closed || !local.stillThere(&size) || size != file.lenSvr) {
         fail(Protocol::kLocalFileFailed, "本地文件已被移除或替换：", "the local file was removed or replaced");
         return ended(Outcome::failed, failure);
     }
