@@ -1,6 +1,5 @@
 #include "support/EventText.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -102,36 +101,34 @@ std::string EventText::line() const
 
 void EventText::put(const char* name, std::string written)
 {
-    for (auto& member : members) {
-        if (std::strcmp(member.first, name) == 0) {
-            member.second = std::move(written);
-            return;
-        }
+    // Kept in name order as they come: an event has a handful of members.
+    if (members.empty())
+        members.reserve(8);
+    auto at = members.begin();
+    while (at != members.end() && std::strcmp(at->first, name) < 0)
+        ++at;
+    if (at != members.end() && std::strcmp(at->first, name) == 0) {
+        at->second = std::move(written);
+        return;
     }
-    members.emplace_back(name, std::move(written));
+    members.emplace(at, name, std::move(written));
 }
 
 void EventText::appendObject(std::string& out) const
 {
-    std::vector<const std::pair<const char*, std::string>*> sorted;
-    sorted.reserve(members.size());
     size_t size = 2;
-    for (const auto& member : members) {
-        sorted.push_back(&member);
+    for (const auto& member : members)
         size += std::strlen(member.first) + member.second.size() + 4;
-    }
-    std::sort(sorted.begin(), sorted.end(),
-              [](const auto* a, const auto* b) { return std::strcmp(a->first, b->first) < 0; });
     out.reserve(out.size() + size);
     out += '{';
     bool first = true;
-    for (const auto* member : sorted) {
+    for (const auto& member : members) {
         if (!first)
             out += ',';
         first = false;
-        appendQuoted(out, member->first);
+        appendQuoted(out, member.first);
         out += ':';
-        out += member->second;
+        out += member.second;
     }
     out += '}';
 }

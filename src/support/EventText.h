@@ -32,7 +32,7 @@ private:
     void put(const char* name, std::string written);
     void appendObject(std::string& out) const;
 
-    std::vector<std::pair<const char*, std::string>> members;  // name, value as written
+    std::vector<std::pair<const char*, std::string>> members;  // name, value as written; in name order
 };
 
 // The objects of a list member, written as they are added: a folder's thousands of files cost
