@@ -276,8 +276,9 @@ void ResumableTransfer::stored()
         hooks.progress(0);
 }
 
-void ResumableTransfer::received(const char* bytes, size_t count)
+void ResumableTransfer::received(std::vector<char>& block)
 {
+    const size_t count = block.size();
     worker.check("ResumableTransfer::received");
     if (!writer.isOpen() || failure)
         return;
@@ -289,7 +290,7 @@ void ResumableTransfer::received(const char* bytes, size_t count)
         truncatePending = false;
     }
     if (blockWriter) {
-        if (!blockWriter->write(bytes, count)) {
+        if (!blockWriter->write(block)) {
             failLocally(Protocol::kLocalFileFailed, "写入本地文件失败", blockWriter->error());
             return;
         }
@@ -297,7 +298,7 @@ void ResumableTransfer::received(const char* bytes, size_t count)
         return;
     }
     // Flushed before it counts: the lenLoc a page saves is never ahead of the file.
-    if (!writer.write(bytes, static_cast<uint32_t>(count)) || !writer.flush()) {
+    if (!writer.write(block.data(), static_cast<uint32_t>(count)) || !writer.flush()) {
         failLocally(Protocol::kLocalFileFailed, "写入本地文件失败", errno);
         return;
     }

@@ -118,7 +118,7 @@ private:
     // name and opens the body's way to the file; received() writes a block.
     void sent(unsigned long bytes) override;
     bool answered(const HttpAnswer& answer) override;
-    void received(const char* bytes, size_t count) override;
+    void received(std::vector<char>& block) override;
     void stored() override;
 
     // Whether the answer continues the local file (and from where); a refused answer fails the

@@ -90,7 +90,7 @@ bool isConnectFailure(CURLcode result)
 class DroppingReceiver : public HttpDowner::Receiver {
     void sent(unsigned long) override {}
     bool answered(const HttpAnswer&) override { return true; }
-    void received(const char*, size_t) override {}
+    void received(std::vector<char>&) override {}
     void stored() override {}
 };
 
@@ -353,7 +353,7 @@ void HttpDowner::deliverBlock()
         block.clear();
         return;
     }
-    receiver->received(block.data(), block.size());
+    receiver->received(block);
     block.clear();
     receiver->stored();
 }

@@ -41,8 +41,9 @@ public:
         // takes its body, false refuses it (the transfer ends before any body byte).
         virtual bool answered(const HttpAnswer& answer) = 0;
         // One block of body bytes: everything one step of the transfer brought, at most
-        // kMaxBlock. The bytes are valid only during the call: write or copy them.
-        virtual void received(const char* bytes, size_t count) = 0;
+        // kMaxBlock. The receiver writes them, or keeps them by swapping `block` with a buffer
+        // of its own: whatever `block` holds after the call is dropped.
+        virtual void received(std::vector<char>& block) = 0;
         // The block just received has been handed on; the transfer goes on.
         virtual void stored() = 0;
     };

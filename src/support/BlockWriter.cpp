@@ -14,21 +14,18 @@ BlockWriter::~BlockWriter()
     finish();
 }
 
-bool BlockWriter::write(const char* bytes, size_t count)
+bool BlockWriter::write(std::vector<char>& block)
 {
     std::unique_lock<std::mutex> guard(lock);
     changed.wait(guard, [&] { return failure || queued.size() < kBlocks; });
     if (failure)
         return false;
-    std::vector<char> block;
+    queued.push_back(std::move(block));
+    block.clear();  // a moved-from vector is valid but unspecified
     if (!spare.empty()) {
-        block = std::move(spare.back());
+        block.swap(spare.back());
         spare.pop_back();
     }
-    guard.unlock();
-    block.assign(bytes, bytes + count);  // copied outside the lock: the writer goes on meanwhile
-    guard.lock();
-    queued.push_back(std::move(block));
     changed.notify_all();
     return true;
 }

@@ -30,8 +30,10 @@ public:
     BlockWriter(const BlockWriter&) = delete;
     BlockWriter& operator=(const BlockWriter&) = delete;
 
-    // Queues a copy of the bytes; false once a write has failed (nothing more is written).
-    bool write(const char* bytes, size_t count);
+    // Queues the bytes of `block`, taken over without a copy; `block` gets back the buffer of
+    // a block already written (or none), whatever it holds. False once a write has failed
+    // (nothing more is written).
+    bool write(std::vector<char>& block);
     // Bytes written so far.
     int64_t written() const;
     // Waits until every queued block is written and ends the thread; false when a write

@@ -34,11 +34,11 @@ struct TransferRecorder : HttpDowner::Receiver {
         }
         return taken;
     }
-    void received(const char* data, size_t size) override
+    void received(std::vector<char>& block) override
     {
         events.push_back("data");
-        body.append(data, size);
-        largestBlock = std::max(largestBlock, size);
+        body.append(block.data(), block.size());
+        largestBlock = std::max(largestBlock, block.size());
         ++blocks;
         if (onBlock)
             onBlock();
