@@ -43,7 +43,10 @@ void FdDownItem::fromJson(const Json::Value& task)
         read.push_back(std::move(file));
     }
     files = std::move(read);
+}
 
+void FdDownItem::layOutIfNew()
+{
     if (lenLoc <= 0) {
         layOut(pathLoc);
         sendInitEnd();

@@ -2,9 +2,9 @@
 // ordered list of its files (plain file records, numbered by their position) and two counters.
 //
 // Made with std::make_shared by the "add_folder" command, shared by the command, the queue and
-// the folder job. fromJson runs on the command's thread: a folder that has received nothing yet
-// is laid out under the download folder there and reported to the page with "init_end" before
-// it is queued. Afterwards the folder job's worker thread is the only writer of `lenLoc`,
+// the folder job. fromJson and then layOutIfNew run on the command's thread: a folder that has
+// received nothing yet is laid out under the download folder there and reported to the page
+// with "init_end" before it is queued. Afterwards the folder job's worker thread is the only writer of `lenLoc`,
 // `errors`, `success` and the files' lengths.
 #pragma once
 
@@ -20,6 +20,9 @@ public:
     ~FdDownItem() override;
 
     void fromJson(const Json::Value& task) override;
+    // After fromJson: a folder that has received nothing yet (lenLoc 0 or less) is laid out
+    // under the download folder (layOut) and reported to the page with "init_end".
+    void layOutIfNew();
     void toJson(EventText& task) const override;
 
     std::vector<std::shared_ptr<DownItem>> files;  // download order; a file's id is its index

@@ -163,6 +163,10 @@ void CDownloaderPartition::onAddFolder(Json::Value& message)
 {
     auto item = std::make_shared<FdDownItem>();
     item->fromJson(message);
+    // The listing's tree is let go before the folder is laid out and reported: with many
+    // thousand files, it and "init_end" together set the peak memory of the whole run.
+    message = Json::Value();
+    item->layOutIfNew();
     TaskMgr::instance().addTask(item);
 }
 

@@ -32,6 +32,7 @@ protected:
         EXPECT_TRUE(parseJson(text, task)) << text;
         auto folder = std::make_shared<FdDownItem>();
         folder->fromJson(task);
+        folder->layOutIfNew();
         return folder;
     }
 

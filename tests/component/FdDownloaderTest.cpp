@@ -26,6 +26,7 @@ protected:
     {
         auto folder = std::make_shared<FdDownItem>();
         folder->fromJson(task);
+        folder->layOutIfNew();
         harness.take();  // init_end
         return folder;
     }
@@ -156,6 +157,7 @@ TEST_F(FdDownloaderTest, ResumedFolderSkipsCompleteFilesAndResumesPartialOnes)
     task["files"].append(part);
     auto folder = std::make_shared<FdDownItem>();
     folder->fromJson(task);
+    folder->layOutIfNew();
     EXPECT_TRUE(harness.take().empty());  // no init_end for a resumed folder
     harness.run(job, folder);
     const auto events = harness.take();

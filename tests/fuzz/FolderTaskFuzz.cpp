@@ -55,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FdDownItem folder;
     try {
         folder.fromJson(task);
+        folder.layOutIfNew();
     } catch (const Json::LogicError&) {
         return 0;  // a member of a type the task format does not allow: the command is dropped
     }
