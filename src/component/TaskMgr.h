@@ -3,7 +3,8 @@
 //
 // One instance for the whole process, created on first use and never destroyed (worker threads
 // may still send while the process exits). The control created last installs its sender with
-// setSender() on the page's thread; any thread sends with sendEvent().
+// setSender() on the page's thread; any thread sends with sendText() (or sendEvent() for an
+// event held as a Json::Value).
 //
 // Queue: pending tasks wait in m_pending, in ascending id order. "start_queue" starts one
 // detached queue thread per run; it arms `threadCount` permits of a five-event pool, and every
@@ -26,7 +27,7 @@
 //   flags and spawn a thread;
 // - m_stop and m_running are atomics (m_running read without m_lock by isBusy()); m_stopAll
 //   relies on the signal library's own locking;
-// - m_sender is a shared holder swapped under m_senderLock; each sendEvent() calls the copy it
+// - m_sender is a shared holder swapped under m_senderLock; each sendText() calls the copy it
 //   took, outside the lock, so a send in flight finishes with the sender it started with.
 #pragma once
 
