@@ -18,19 +18,6 @@ const char* const kAttribute = "user.zelvorn.source";
 // Numbered copies searched at most: a folder with more of one name is no place to guess in.
 const uint64_t kMaxCopies = 10000;
 
-// "stem (n).ext", its stem shortened to keep the whole within 255 bytes: the names the control
-// numbers copies with.
-std::wstring numbered(const std::wstring& name, uint64_t n)
-{
-    std::wstring extension = pathExtension(name);
-    if (extension.size() == name.size())
-        extension.clear();
-    const std::wstring stem = name.substr(0, name.size() - extension.size());
-    const std::wstring suffix = L" (" + std::to_wstring(n) + L")" + extension;
-    const size_t suffixBytes = toUtf8(suffix).size();
-    return fitFileName(stem, suffixBytes < 255 ? 255 - suffixBytes : 0) + suffix;
-}
-
 }  // namespace
 
 bool write(const std::string& path, const Json::Value& record, std::string& error)
@@ -61,7 +48,7 @@ std::string find(const std::string& folder, const std::string& name,
 {
     const std::wstring wide = fromUtf8(name);
     for (uint64_t n = 0; n <= kMaxCopies; ++n) {
-        const std::string path = folder + "/" + (n == 0 ? name : toUtf8(numbered(wide, n)));
+        const std::string path = folder + "/" + (n == 0 ? name : toUtf8(numberedFileName(wide, n)));
         struct stat info;
         if (::lstat(path.c_str(), &info) != 0)
             return "";

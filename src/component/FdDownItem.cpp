@@ -94,7 +94,7 @@ void FdDownItem::layOut(const std::wstring& serverFolder)
         if (placed.count(path)) {
             const std::wstring base = pathFileName(path);
             const std::wstring directory = path.substr(0, path.size() - base.size());
-            for (uint64_t n = 1; placed.count(path = directory + FreeName::numbered(base, n)); ++n) {
+            for (uint64_t n = 1; placed.count(path = directory + numberedFileName(base, n)); ++n) {
             }
         }
         file->pathLoc = std::move(path);

@@ -40,18 +40,6 @@ void remember(const std::wstring& key, uint64_t next)
 
 }  // namespace
 
-std::wstring numbered(const std::wstring& name, uint64_t n)
-{
-    std::wstring extension = pathExtension(name);
-    if (extension.size() == name.size())
-        extension.clear();
-    const std::wstring stem = name.substr(0, name.size() - extension.size());
-    const std::wstring suffix = L" (" + std::to_wstring(n) + L")" + extension;
-    const size_t suffixBytes = toUtf8(suffix).size();
-    // The stem gives way: the number and the extension are what tell the copies apart.
-    return fitFileName(stem, suffixBytes < 255 ? 255 - suffixBytes : 0) + suffix;
-}
-
 std::wstring claim(const std::wstring& folder, const std::wstring& name,
                    const std::function<Attempt(const std::wstring& candidate)>& attempt)
 {
@@ -65,7 +53,7 @@ std::wstring claim(const std::wstring& folder, const std::wstring& name,
     }
     const std::wstring key = folder + L'\n' + name;
     for (uint64_t n = rememberedNumber(key);; ++n) {
-        const std::wstring candidate = numbered(name, n);
+        const std::wstring candidate = numberedFileName(name, n);
         const Attempt outcome = attempt(candidate);
         if (outcome == Attempt::taken)
             continue;

@@ -27,8 +27,4 @@ enum class Attempt {
 std::wstring claim(const std::wstring& folder, const std::wstring& name,
                    const std::function<Attempt(const std::wstring& candidate)>& attempt);
 
-// "stem (n).ext" for `name` (a name that starts with its only dot, ".profile", has no
-// extension), its stem shortened so that the whole stays within 255 bytes of UTF-8.
-std::wstring numbered(const std::wstring& name, uint64_t n);
-
 }  // namespace FreeName

@@ -124,6 +124,18 @@ std::wstring fitFileName(const std::wstring& name, size_t maxBytes)
     return stem + extension;
 }
 
+std::wstring numberedFileName(const std::wstring& name, uint64_t n)
+{
+    std::wstring extension = pathExtension(name);
+    if (extension.size() == name.size())
+        extension.clear();
+    const std::wstring stem = name.substr(0, name.size() - extension.size());
+    const std::wstring suffix = L" (" + std::to_wstring(n) + L")" + extension;
+    const size_t suffixBytes = toUtf8(suffix).size();
+    // The stem gives way: the number and the extension are what tell the copies apart.
+    return fitFileName(stem, suffixBytes < 255 ? 255 - suffixBytes : 0) + suffix;
+}
+
 std::wstring pathJoin(const std::wstring& dir, const std::wstring& name)
 {
     if (dir.empty() || (!name.empty() && isSeparator(name[0])))

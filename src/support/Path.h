@@ -22,6 +22,10 @@ std::wstring plainFileName(const std::wstring& name);
 // `name` cut to at most `maxBytes` bytes of UTF-8 (whole characters), keeping its extension,
 // as browsers shorten names the file system would refuse.
 std::wstring fitFileName(const std::wstring& name, size_t maxBytes = 255);
+// "stem (n).ext", the way browsers number copies of `name` (a name that starts with its only
+// dot, ".profile", has no extension), its stem shortened so that the whole stays within 255
+// bytes of UTF-8.
+std::wstring numberedFileName(const std::wstring& name, uint64_t n);
 // The text after the last separator (the whole text when there is none).
 std::wstring pathFileName(const std::wstring& path);
 // The extension of the last component from its last ".", dot included; "" when none.

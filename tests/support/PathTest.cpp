@@ -1,5 +1,6 @@
 #include "common/TempFolder.h"
 #include "support/Path.h"
+#include "support/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,15 @@ TEST(Path, FileNameAndExtension)
     EXPECT_EQ(pathExtension(L"D:\\Downloads\\README"), L"");
     EXPECT_EQ(pathExtension(L"/a.dir/README"), L"");
     EXPECT_EQ(nativePath(L"a\\b/c"), L"a/b/c");
+    // Copies are numbered before the extension; a long stem gives way to the number, whole
+    // characters at a time, and a leading dot is no extension.
+    EXPECT_EQ(numberedFileName(L"setup.tar.gz", 2), L"setup.tar (2).gz");
+    EXPECT_EQ(numberedFileName(L".profile", 1), L".profile (1)");
+    const std::wstring longName = std::wstring(200, L'\u4e2d') + L".bin";
+    const std::wstring copy = numberedFileName(longName, 12);
+    EXPECT_LE(toUtf8(copy).size(), 255u);
+    EXPECT_EQ(copy.substr(copy.size() - 9), L" (12).bin");
+    EXPECT_EQ(copy.find_first_not_of(L'\u4e2d'), copy.size() - 9);
 }
 
 class PathOnDisk : public ::testing::Test {
