@@ -94,8 +94,11 @@ public:
     // The owner makes sure no call races the destructor (the jobs clear their abort hook first).
     void closeHandles();
 
-    // The largest body block handed to the receiver.
-    static constexpr size_t kMaxBlock = 1024 * 1024;
+    // The largest body block handed to the receiver: what one read of curl's receive buffer
+    // brings. A larger block has left the processor's cache by the time another thread writes
+    // it: on ext4, 1 GiB took a fifth more CPU time with blocks of 1 MiB, five files at once a
+    // third more.
+    static constexpr size_t kMaxBlock = 256 * 1024;
 
 private:
     // Where the request stands. Moves go forward only:

@@ -2,6 +2,7 @@
 // silent servers, clashing names and hostile names: driven through the control's commands
 // against real sockets and real files.
 #include "DownloadPageTest.h"
+#include "net/HttpDowner.h"
 
 #include <gtest/gtest.h>
 
@@ -601,9 +602,9 @@ TEST_F(TransferIntegrityTest, NamesAndAddressesAreMadeSafeAndFailuresSayWhy)
 TEST_F(TransferIntegrityTest, APageSlowToTakeItsEventsIsNoSilentServer)
 {
     Config::instance().stallSeconds = 2;
-    // More blocks of at most 1 MiB than the page may fall behind by, in events.
-    const std::string body = TempFolder::pattern(80 * 1024 * 1024);
-    // The one request gets the body handed over: a copy of 80 MiB, slow under a sanitizer, would
+    // More blocks (of at most HttpDowner::kMaxBlock) than the page may fall behind by, in events.
+    const std::string body = TempFolder::pattern(96 * HttpDowner::kMaxBlock);
+    // The one request gets the body handed over: a copy of it, slow under a sanitizer, would
     // itself keep the server silent past the stall limit.
     auto response = std::make_shared<FixtureResponse>(FixtureResponse::file(body));
     server.on("/big", [response](const FixtureRequest&) { return std::move(*response); });
