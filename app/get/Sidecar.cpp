@@ -5,6 +5,7 @@
 #include "support/JsonText.h"
 #include "support/Path.h"
 #include "support/Text.h"
+#include "support/WriteAll.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,19 +37,6 @@ const size_t kMaxBytes = 4 * Protocol::kMaxCommandBytes;
 std::string checkOf(const Json::Value& value)
 {
     return fingerprint(writeCompactJson(value));
-}
-
-bool writeAll(int fd, const std::string& text, off_t at)
-{
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done, at + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 bool lockWhole(int fd)
@@ -247,7 +235,8 @@ bool Sidecar::save(const Json::Value& task, std::string& error)
         return false;
     }
     // Locked before it takes the path: the claim never lapses while the content is replaced.
-    bool ok = ::fchmod(made, 0644) == 0 && writeAll(made, text, 0) && ::fsync(made) == 0 && lockWhole(made);
+    bool ok = ::fchmod(made, 0644) == 0 && writeAllAt(made, text.data(), text.size(), 0) && ::fsync(made) == 0 &&
+              lockWhole(made);
     if (ok && fd >= 0) {
         ok = ::rename(temporary.data(), file.c_str()) == 0;
     } else if (ok) {
@@ -295,7 +284,7 @@ bool Sidecar::append(const Json::Value& members, int fileIndex, std::string& err
         return false;
     }
     const off_t end = static_cast<off_t>(snapshot + journal);
-    if (!writeAll(fd, line, end)) {
+    if (!writeAllAt(fd, line.data(), line.size(), end)) {
         error = std::strerror(errno);
         // A part written passes for a torn last line, but no whole line may follow it.
         if (::ftruncate(fd, end) != 0)

@@ -2,12 +2,12 @@
 
 #include "support/Path.h"
 #include "support/Text.h"
+#include "support/WriteAll.h"
 
 #include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <cerrno>
 
 namespace Dravik {
 namespace IO {
@@ -92,17 +92,7 @@ bool FileWriter::seek(int64_t offset, int origin)
 
 bool FileWriter::write(const char* bytes, uint32_t count)
 {
-    if (fd < 0 || !bytes || count == 0)
-        return false;
-    for (uint32_t done = 0; done < count;) {
-        const ssize_t n = ::write(fd, bytes + done, count - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<uint32_t>(n);
-    }
-    return true;
+    return fd >= 0 && bytes && count > 0 && writeAll(fd, bytes, count);
 }
 
 bool FileWriter::truncate(int64_t length)
