@@ -278,10 +278,10 @@ void ResumableTransfer::stored()
 
 void ResumableTransfer::received(std::vector<char>& block)
 {
-    const size_t count = block.size();
     worker.check("ResumableTransfer::received");
     if (!writer.isOpen() || failure)
         return;
+    const size_t count = block.size();  // the block writer takes the bytes away
     if (truncatePending) {
         if (!writer.truncate(file.lenLoc)) {
             failLocally(Protocol::kLocalFileFailed, "写入本地文件失败", errno);
