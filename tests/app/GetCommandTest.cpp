@@ -334,7 +334,9 @@ TEST_F(GetCommand, SidecarsKeepChangesAndSurviveAKill)
         site.writeFile("many/" + std::to_string(i), TempFolder::pattern(1000 + i));
         files += "{\"url\":\"URL/many/" + std::to_string(i) + "\",\"size\":" + std::to_string(1000 + i) + "},";
     }
-    const std::string last = TempFolder::pattern(3 * kSlowRate);
+    // Six seconds at the slow rate: time for several keeps of the sidecar while it arrives, even
+    // when a loaded machine slows the small files and the first keeps save whole snapshots.
+    const std::string last = TempFolder::pattern(6 * kSlowRate);
     site.writeFile("many/last", last);
     NginxServer nginx(site.path(), true, kSlowRate);
     files += "{\"url\":\"URL/many/last\",\"size\":" + std::to_string(last.size()) + "}";
