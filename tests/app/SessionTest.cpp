@@ -406,8 +406,15 @@ TEST(SessionsConcurrency, AThousandAttachDetachCyclesLeaveNothingBehind)
     EXPECT_TRUE(eventually([&] { return serve.hosts().size() == keys.size(); })) << serve.hosts().size();
     EXPECT_TRUE(eventually([&] { return serve.threads() <= threadsBefore; }));
 #if !defined(__SANITIZE_THREAD__)  // ThreadSanitizer keeps what it saw of every thread that ran
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer's allocator and its shadow pages grow in larger steps than the host's
+    // memory does: a session's leak is caught by the plain build's bound.
+    const size_t allowed = 3 * 1024 * 1024;
+#else
+    const size_t allowed = 1536 * 1024;
+#endif
     const size_t memoryAfter = serve.residentBytes();
-    EXPECT_LT(memoryAfter, memoryBefore + 1536 * 1024) << "before " << memoryBefore << " after " << memoryAfter;
+    EXPECT_LT(memoryAfter, memoryBefore + allowed) << "before " << memoryBefore << " after " << memoryAfter;
 #endif
     EXPECT_EQ(serve.stop(), 0) << serve.errors();
 }
