@@ -2,6 +2,7 @@
 
 #include <boost/thread/thread.hpp>
 
+#include <optional>
 #include <vector>
 
 namespace Dravik {
@@ -32,11 +33,16 @@ public:
         return *ticker;
     }
 
-    // A run of `state` until `flag` is set: its first tick is due at once.
+    // A run of `state` until `flag` is set, ticked a period from now. The thread is woken only
+    // when this tick is due before the wake-up it has planned: with other runs going, most
+    // starts cost it nothing.
     void add(std::shared_ptr<Timer::Shared> state, Timer::StopFlag flag)
     {
         std::lock_guard<std::mutex> guard(lock);
-        runs.push_back({std::move(state), std::move(flag), Clock::now()});
+        const auto due = Clock::now() + state->period;
+        runs.push_back({std::move(state), std::move(flag), due});
+        if (plannedWake && due >= *plannedWake)
+            return;
         added = true;
         changed.notify_all();
     }
@@ -73,6 +79,7 @@ private:
                 next = std::min(next, run->due);
                 ++run;
             }
+            plannedWake.reset();  // runs added while the ticks go out are not in `next`
             guard.unlock();
             for (const Run& run : due) {
                 std::lock_guard<std::recursive_mutex> gate(run.state->delivering);
@@ -81,9 +88,10 @@ private:
             }
             due.clear();  // a timer's state may go here, outside the lock
             guard.lock();
-            // A run added while the ticks went out (the lock free) is due at once: its wake-up
-            // came when nobody waited, and `next` was reckoned without it.
+            // A run added while the ticks went out (the lock free) set `added`: its wake-up came
+            // when nobody waited, and `next` was reckoned without it.
             const auto addedOne = [this] { return added; };
+            plannedWake = next;
             if (next == Clock::time_point::max())
                 changed.wait(guard, addedOne);
             else
@@ -95,7 +103,11 @@ private:
     std::mutex lock;
     std::condition_variable changed;
     std::vector<Run> runs;  // guarded by lock
-    bool added = false;     // guarded by lock: a run came since the loop last looked
+    bool added = false;     // guarded by lock: a run due earlier came since the loop last looked
+    // Guarded by lock: when the waiting thread looks at the runs next (max: only when one comes);
+    // empty while it has not reckoned with the runs added lately (before it first waits, and
+    // while it delivers ticks).
+    std::optional<Clock::time_point> plannedWake;
 };
 
 }  // namespace
@@ -111,6 +123,10 @@ Timer::~Timer()
 void Timer::start()
 {
     stopFlag = std::make_shared<boost::atomic<bool>>(false);
+    {
+        std::lock_guard<std::recursive_mutex> gate(shared->delivering);
+        shared->tick();
+    }
     Ticker::instance().add(shared, stopFlag);
 }
 
