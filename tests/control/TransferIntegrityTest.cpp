@@ -10,6 +10,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -190,10 +191,14 @@ TEST_F(TransferIntegrityTest, SilentServersEndTheTaskAndStopsArePromptInEveryPha
     FixtureResponse headersOnly = FixtureResponse::file(std::string(100000, 'h'));
     headersOnly.stall = FixtureResponse::Stall::afterHeaders;
     server.on("/headers-only", headersOnly);
+    std::atomic<bool> midResumed{false};
     server.on("/mid", [&](const FixtureRequest&) {
         FixtureResponse answer = FixtureResponse::file(std::string(100000, 'm'));
         answer.pauseAfter = 1000;
-        answer.paused = [&] { page.waitFor("down_error", 3, 30); };  // silent until this one failed too
+        answer.paused = [&] {
+            page.waitFor("down_error", 3, 30);  // silent until this one failed too
+            midResumed = true;
+        };
         return answer;
     });
     init(dir.path(), 3);
@@ -203,6 +208,10 @@ TEST_F(TransferIntegrityTest, SilentServersEndTheTaskAndStopsArePromptInEveryPha
     runQueue();
     for (int id : {1, 2, 3})
         EXPECT_EQ(last(id, "down_error")["code"].asUInt(), 1u) << shape(id);
+    // The paused answer counts the page's events: they are cleared only once it has seen them.
+    for (int i = 0; i < 5000 && !midResumed; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(midResumed);
 
     // With the default limit, a stop ends each phase at once: connecting, awaiting the answer,
     // mid-body.
