@@ -5,7 +5,7 @@
 #include <boost/beast/http.hpp>
 
 #include <sys/socket.h>
-#include <sys/time.h>
+#include <unistd.h>
 
 namespace beast = boost::beast;
 namespace websocket = boost::beast::websocket;
@@ -16,8 +16,8 @@ PageClient::PageClient(uint16_t port, const std::string& origin, const std::stri
     const boost::asio::ip::tcp::endpoint server(boost::asio::ip::address_v4::loopback(), port);
     socket.next_layer().connect(server);
     socket.next_layer().set_option(boost::asio::ip::tcp::no_delay(true));  // as browsers do
-    const timeval patience{30, 0};
-    setsockopt(socket.next_layer().native_handle(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    watchedSocket = ::dup(socket.next_layer().native_handle());
+    watchdog = std::thread([this] { watch(); });
     socket.set_option(websocket::stream_base::decorator([origin, protocol](websocket::request_type& request) {
         if (!origin.empty())
             request.set(beast::http::field::origin, origin);
@@ -27,6 +27,39 @@ PageClient::PageClient(uint16_t port, const std::string& origin, const std::stri
     beast::error_code error;
     socket.handshake(host.empty() ? "127.0.0.1:" + std::to_string(port) : host, target, error);
     upgraded = !error;
+}
+
+PageClient::~PageClient()
+{
+    {
+        std::lock_guard<std::mutex> guard(watchLock);
+        ending = true;
+        watchChanged.notify_all();
+    }
+    watchdog.join();
+    ::close(watchedSocket);
+}
+
+void PageClient::watch()
+{
+    std::unique_lock<std::mutex> guard(watchLock);
+    while (!ending) {
+        if (!readDeadline) {
+            watchChanged.wait(guard);
+        } else if (std::chrono::steady_clock::now() >= *readDeadline) {
+            ::shutdown(watchedSocket, SHUT_RDWR);
+            expired = true;
+            readDeadline.reset();
+        } else {
+            watchChanged.wait_until(guard, *readDeadline);
+        }
+    }
+}
+
+bool PageClient::timedOut() const
+{
+    std::lock_guard<std::mutex> guard(watchLock);
+    return expired;
 }
 
 void PageClient::send(const std::string& text)
@@ -45,7 +78,16 @@ std::optional<std::string> PageClient::read()
 {
     beast::flat_buffer buffer;
     beast::error_code error;
+    {
+        std::lock_guard<std::mutex> guard(watchLock);
+        readDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        watchChanged.notify_all();
+    }
     socket.read(buffer, error);
+    {
+        std::lock_guard<std::mutex> guard(watchLock);
+        readDeadline.reset();
+    }
     if (error)
         return std::nullopt;
     return beast::buffers_to_string(buffer.data());

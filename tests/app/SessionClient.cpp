@@ -2,6 +2,7 @@
 
 #include "support/JsonText.h"
 
+#include <chrono>
 #include <regex>
 
 namespace {
@@ -97,12 +98,18 @@ std::optional<SessionClient::Event> SessionClient::next()
 {
     if (!hello())
         return std::nullopt;
+    // Pings keep the socket's own read limit from ever running out: the wait has one of its own.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     for (;;) {
         const std::string message = raw();
         if (message.empty())
             return std::nullopt;
         if (message[0] == 'p') {
             socket.send(message);
+            if (std::chrono::steady_clock::now() > giveUp) {
+                gaveUp = true;
+                return std::nullopt;
+            }
         } else if (message[0] == 'l') {
             wasLost = true;
         } else if (message[0] == 'e') {

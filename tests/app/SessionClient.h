@@ -38,8 +38,9 @@ public:
     void command(const std::string& text);
     void command(uint64_t number, const std::string& text);
     void acknowledge(uint64_t number);
-    // The next event (answering pings); nothing once the socket has closed. `lost` tells whether
-    // the session said that events were lost before it.
+    // The next event (answering pings); nothing once the socket has closed, or when no event
+    // came for 30 s (timedOut()), pings or not. `lost` tells whether the
+    // session said that events were lost before it.
     std::optional<Event> next();
     // Reads until event `name` (of task `id` when not -1) comes; nothing when the socket closes first.
     std::optional<Event> until(const std::string& name, int id = -1);
@@ -48,6 +49,7 @@ public:
     // Reads until the session pings this page, and answers; false when the socket closes first.
     bool answerPing();
     bool lost() const { return wasLost; }
+    bool timedOut() const { return gaveUp || socket.timedOut(); }
     uint64_t lastEvent() const { return last; }
 
     int closeCode() const { return socket.closeCode(); }
@@ -64,4 +66,5 @@ private:
     uint64_t sent = 0;
     uint64_t last = 0;
     bool wasLost = false;
+    bool gaveUp = false;
 };

@@ -87,7 +87,10 @@ std::vector<SessionClient::Event> readThrough(SessionClient& page, const std::st
     std::vector<SessionClient::Event> events;
     for (;;) {
         auto event = page.next();
-        EXPECT_TRUE(event) << "closed before " << name << ": " << page.closeCode() << " " << page.closeReason();
+        EXPECT_TRUE(event) << (page.timedOut() ? "no event for 30 s before " : "closed before ") << name << " " << id
+                           << " after " << events.size() << " events, the last "
+                           << (events.empty() ? std::string("none") : events.back().text) << ": " << page.closeCode()
+                           << " " << page.closeReason();
         if (!event)
             return events;
         events.push_back(*event);
