@@ -25,7 +25,9 @@ PageClient::PageClient(uint16_t port, const std::string& origin, const std::stri
             request.set(beast::http::field::sec_websocket_protocol, protocol);
     }));
     beast::error_code error;
+    watchWait(true);
     socket.handshake(host.empty() ? "127.0.0.1:" + std::to_string(port) : host, target, error);
+    watchWait(false);
     upgraded = !error;
 }
 
@@ -56,6 +58,16 @@ void PageClient::watch()
     }
 }
 
+void PageClient::watchWait(bool waiting)
+{
+    std::lock_guard<std::mutex> guard(watchLock);
+    if (waiting)
+        readDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    else
+        readDeadline.reset();
+    watchChanged.notify_all();
+}
+
 bool PageClient::timedOut() const
 {
     std::lock_guard<std::mutex> guard(watchLock);
@@ -78,16 +90,9 @@ std::optional<std::string> PageClient::read()
 {
     beast::flat_buffer buffer;
     beast::error_code error;
-    {
-        std::lock_guard<std::mutex> guard(watchLock);
-        readDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        watchChanged.notify_all();
-    }
+    watchWait(true);
     socket.read(buffer, error);
-    {
-        std::lock_guard<std::mutex> guard(watchLock);
-        readDeadline.reset();
-    }
+    watchWait(false);
     if (error)
         return std::nullopt;
     return beast::buffers_to_string(buffer.data());

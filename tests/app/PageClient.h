@@ -53,8 +53,10 @@ private:
     boost::beast::websocket::stream<boost::asio::ip::tcp::socket> socket{context};
     bool upgraded = false;
 
-    // Shuts the socket down once a read has waited 30 s.
+    // Shuts the socket down once a read (or the upgrade) has waited 30 s.
     void watch();
+    // Starts or ends the watched wait around a blocking call on the socket.
+    void watchWait(bool waiting);
     int watchedSocket = -1;  // a duplicate of the socket's descriptor, so it stays ours to shut down
     mutable std::mutex watchLock;
     std::condition_variable watchChanged;
