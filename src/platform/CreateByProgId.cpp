@@ -56,11 +56,14 @@ HRESULT findClass(const std::wstring& progId, GUID& clsid, std::wstring& moduleP
     return S_OK;
 }
 
-// Loads the module (it stays loaded) and asks it for the class factory of `clsid`.
+// Loads the module (it stays loaded) and asks it for the class factory of `clsid`. Functions
+// bind when first called: binding every function of libcurl's dependency tree up front took a
+// quarter of a host's start-up. Registration loads the module with RTLD_NOW, so a module whose
+// functions cannot all be found is refused there; symbol versions are checked here at load.
 HRESULT classFactoryOf(const std::wstring& modulePath, const GUID& clsid, ComPtr<IClassFactory>& factory,
                        std::string* detail)
 {
-    void* module = dlopen(toUtf8(modulePath).c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* module = dlopen(toUtf8(modulePath).c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!module) {
         if (detail)
             *detail = dlerror();
