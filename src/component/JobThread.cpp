@@ -19,9 +19,11 @@ void JobThread::run(std::function<void()> body)
         thread.detach();
         shared = state;
     }
-    std::lock_guard<std::mutex> guard(shared->lock);
-    shared->bodies.push_back(std::move(body));
-    shared->changed.notify_all();
+    {
+        std::lock_guard<std::mutex> guard(shared->lock);
+        shared->bodies.push_back(std::move(body));
+    }
+    shared->changed.notify_all();  // after the unlock: the woken thread takes the lock at once
 }
 
 void JobThread::loop(std::shared_ptr<Shared> state)

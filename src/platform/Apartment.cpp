@@ -43,8 +43,11 @@ bool Apartment::invoke(const std::function<void()>& run)
     call->waited = true;
     {
         std::unique_lock<std::mutex> lock(core->mutex);
-        if (!core->enqueue(call))
+        bool threadWaits = false;
+        if (!core->enqueue(call, threadWaits))
             return false;
+        if (threadWaits)
+            core->arrived.notify_one();
         call->done.wait(lock, [&] { return call->finished; });
     }
     if (call->error)
@@ -56,17 +59,24 @@ bool Apartment::post(std::function<void()> run)
 {
     auto call = std::make_shared<Call>();
     call->run = std::move(run);
-    std::lock_guard<std::mutex> lock(core->mutex);
-    return core->enqueue(call);
+    bool threadWaits = false;
+    {
+        std::lock_guard<std::mutex> lock(core->mutex);
+        if (!core->enqueue(call, threadWaits))
+            return false;
+    }
+    // Woken after the unlock, the thread finds the mutex free instead of blocking on it at once.
+    if (threadWaits)
+        core->arrived.notify_one();
+    return true;
 }
 
-bool Apartment::Core::enqueue(const std::shared_ptr<Call>& call)
+bool Apartment::Core::enqueue(const std::shared_ptr<Call>& call, bool& threadWaits)
 {
     if (stopping)
         return false;
     queue.push_back(call);
-    if (threadWaiting)
-        arrived.notify_one();
+    threadWaits = threadWaiting;
     return true;
 }
 
@@ -98,9 +108,13 @@ void Apartment::pumpUntil(const std::function<bool()>& ready)
 
 void Apartment::wake()
 {
-    std::lock_guard<std::mutex> lock(core->mutex);
-    ++core->wakes;
-    if (core->threadWaiting)
+    bool threadWaits = false;
+    {
+        std::lock_guard<std::mutex> lock(core->mutex);
+        ++core->wakes;
+        threadWaits = core->threadWaiting;
+    }
+    if (threadWaits)
         core->arrived.notify_all();
 }
 

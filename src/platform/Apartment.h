@@ -83,8 +83,9 @@ private:
         // Runs the next queued call; false when there is none. Apartment thread, `lock` held
         // on entry and on return (released while the call runs).
         bool runOne(std::unique_lock<std::mutex>& lock);
-        // Queues a call and lets the thread know; false once stopping. `lock` is held.
-        bool enqueue(const std::shared_ptr<Call>& call);
+        // Queues a call; false once stopping. `threadWaits` tells whether the thread blocks on
+        // `arrived` and must be notified. `lock` is held.
+        bool enqueue(const std::shared_ptr<Call>& call, bool& threadWaits);
     };
 
     static void threadMain(std::shared_ptr<Core> core);

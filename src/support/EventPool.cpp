@@ -4,8 +4,12 @@
 
 void EventPoolSignals::set(int index)
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    signalled[index] = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        signalled[index] = true;
+    }
+    // After the unlock, so that the woken queue thread does not block on the mutex at once; the
+    // signals are co-owned by the item whose set() this is, so they outlive the pool here too.
     changed.notify_all();
 }
 
@@ -17,8 +21,10 @@ void EventPoolSignals::reset(int index)
 
 void EventPoolSignals::wake()
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    woken = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        woken = true;
+    }
     changed.notify_all();
 }
 
