@@ -62,7 +62,20 @@ CURLcode CurlTransfer::perform(const std::function<bool()>& stopped, const std::
             result = (message && message->msg == CURLMSG_DONE) ? message->data.result : CURLE_FAILED_INIT;
             break;
         }
-        // The events of this round go to the page before the thread waits for the network.
+        // Events kept from the page wait for the network a little: a server that answers within
+        // that time (the next small file of a folder) adds to the same burst, and the page's
+        // thread wakes once for many files instead of once each.
+        const int holdMs = DeferredWake::holdLeftMs(kHoldEventsMs);
+        if (holdMs > 0) {
+            int active = 0;
+            if (curl_multi_poll(multiHandle, nullptr, 0, holdMs, &active) != CURLM_OK) {
+                result = CURLE_FAILED_INIT;
+                break;
+            }
+            if (active > 0)
+                continue;
+        }
+        // The events kept so far go to the page before the thread waits for the network.
         DeferredWake::flush();
         // Returns on socket activity, on curl's own timers, on wakeup() or after the idle limit.
         if (curl_multi_poll(multiHandle, nullptr, 0, kIdleWaitMs, nullptr) != CURLM_OK) {

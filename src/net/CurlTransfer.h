@@ -37,6 +37,8 @@ public:
     void wakeup();
 
     static const int kIdleWaitMs = 100;
+    // The longest the page's events wait for the network before they are handed over.
+    static const int kHoldEventsMs = 5;
 
 private:
     CURL* easyHandle = nullptr;

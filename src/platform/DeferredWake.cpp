@@ -1,5 +1,7 @@
 #include "platform/DeferredWake.h"
 
+#include <algorithm>
+#include <chrono>
 #include <vector>
 
 namespace DeferredWake {
@@ -8,6 +10,7 @@ namespace {
 
 thread_local int scopes = 0;
 thread_local std::vector<std::function<void()>>* kept = nullptr;  // while scopes > 0
+thread_local std::chrono::steady_clock::time_point firstKept;     // when `kept` stopped being empty
 
 }  // namespace
 
@@ -30,8 +33,18 @@ bool defer(std::function<void()> wake)
 {
     if (scopes == 0)
         return false;
+    if (kept->empty())
+        firstKept = std::chrono::steady_clock::now();
     kept->push_back(std::move(wake));
     return true;
+}
+
+int holdLeftMs(int limitMs)
+{
+    if (scopes == 0 || kept->empty())
+        return 0;
+    const auto held = std::chrono::steady_clock::now() - firstKept;
+    return std::max(0, limitMs - static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(held).count()));
 }
 
 void flush()

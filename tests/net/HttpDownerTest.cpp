@@ -3,6 +3,7 @@
 #include "common/TempFolder.h"
 #include "log/Log.h"
 #include "net/HttpDowner.h"
+#include "platform/DeferredWake.h"
 #include "support/Text.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,26 @@ TEST(HttpDownerOrder, BodyArrivesInBlocksOfAWholeStepUpToTheCap)
     // curl's 16 KiB pieces are gathered, never past the cap.
     EXPECT_GT(t.recorder.largestBlock, 16u * 1024u);
     EXPECT_LE(t.recorder.largestBlock, HttpDowner::kMaxBlock);
+}
+
+TEST(HttpDownerOrder, KeptPageWakeUpsRunWhileABodyTricklesIn)
+{
+    // A byte every millisecond keeps the network busy without a pause. A wake-up of the page
+    // kept by the worker must still run within its few milliseconds of hold, not only when the
+    // body has ended.
+    FixtureServer server;
+    FixtureResponse trickle = FixtureResponse::file(std::string(400, 't'));
+    trickle.drip = std::chrono::milliseconds(1);
+    server.on("/trickle", trickle);
+    Transfer t;
+    size_t receivedAtWake = std::string::npos;
+    {
+        DeferredWake::Scope burst;
+        ASSERT_TRUE(DeferredWake::defer([&] { receivedAtWake = t.recorder.body.size(); }));
+        EXPECT_TRUE(t.run(server.url("/trickle")));
+    }
+    EXPECT_EQ(t.recorder.body, std::string(400, 't'));
+    EXPECT_LT(receivedAtWake, 100u);  // a twentyfold margin for a loaded machine
 }
 
 TEST(HttpDownerOrder, PartialContentReportsTheRangeBeforeTheName)
