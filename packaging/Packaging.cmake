@@ -10,7 +10,6 @@ set(ZV_PACKAGE_PREFIX /usr)
 
 install(TARGETS zelvorn RUNTIME DESTINATION bin)
 install(TARGETS zelvorn2 zv_platform LIBRARY DESTINATION lib/zelvorn)
-set_target_properties(zelvorn2 zv_platform PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/web/ DESTINATION share/zelvorn/web)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/zelvorn)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION share/doc/zelvorn/examples)

@@ -50,6 +50,21 @@ std::string fetch(uint16_t port, const std::string& target)
 
 }  // namespace
 
+TEST(Package, BuiltBinariesNeverSearchTheWorkingDirectoryForLibraries)
+{
+    // The loader reads an empty run path entry as the working directory, where anybody's file
+    // named like a library would then be loaded into a host started there.
+    for (const char* name : {"zelvorn", "libzelvorn2.so", "libzv_platform.so"}) {
+        std::string dynamic;
+        ASSERT_EQ(shell("readelf -d " + quoted(fs::path(ZV_BINARY_DIR) / "app" / name), dynamic), 0) << dynamic;
+        const size_t open = dynamic.find("runpath: [");
+        ASSERT_NE(open, std::string::npos) << name << ":\n" << dynamic;
+        const std::string path = dynamic.substr(open + 10, dynamic.find(']', open) - open - 10);
+        EXPECT_TRUE(!path.empty() && path.front() != ':' && path.back() != ':' && path.find("::") == std::string::npos)
+            << name << " runpath [" << path << "]";
+    }
+}
+
 TEST(Package, InstallsIntoAFreshRootServesFromItAndRemovesCleanly)
 {
     TempFolder work;

@@ -62,10 +62,11 @@ protected:
 
 TEST_F(UserService, InstallWritesAUnitSystemdAcceptsAndRemoveTakesItAway)
 {
-    // The executable and its module in a folder whose name systemd would misread unquoted.
+    // The executable, its module and its platform layer in a folder whose name systemd would
+    // misread unquoted.
     const fs::path tools = work.path() / "my tools 100%";
     fs::create_directories(tools);
-    for (const char* name : {"zelvorn", "libzelvorn2.so"}) {
+    for (const char* name : {"zelvorn", "libzelvorn2.so", "libzv_platform.so"}) {
         std::error_code linked;
         fs::create_hard_link(ZV_BINARY_DIR "/app/" + std::string(name), tools / name, linked);
         if (linked)
