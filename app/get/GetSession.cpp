@@ -58,7 +58,7 @@ int GetSession::run(const Json::Value& init, StopRequest& stop)
         for (const auto& line : notes)
             view.print(line);
         if (!command.isNull())
-            commands.push_back(command);
+            commands.push_back(std::move(command));
     }
 
     const bool queued = !commands.empty() && !stop.signal();
@@ -104,6 +104,9 @@ void GetSession::runQueue(std::vector<Json::Value> commands, const Json::Value& 
     while (!commands.empty()) {
         for (const auto& command : commands)
             hosted->post(writeCompactJson(command));
+        // Posted as text: a folder's command is as large as its listing, and need not be kept
+        // beside the control's own copy while the queue runs.
+        commands.clear();
         // Checked on the apartment, where the signal thread's stop also runs: a stop asked at any
         // moment either keeps the queue from starting or stops it.
         hosted->onPage([&] {
@@ -114,7 +117,6 @@ void GetSession::runQueue(std::vector<Json::Value> commands, const Json::Value& 
             }
         });
         hosted->waitForQueueEnd();
-        commands.clear();
         if (stop.signal())
             break;
         for (auto& task : tasks) {
@@ -122,7 +124,7 @@ void GetSession::runQueue(std::vector<Json::Value> commands, const Json::Value& 
             Json::Value again = task.restartCommand(note);
             if (!again.isNull()) {
                 view.print(note);
-                commands.push_back(again);
+                commands.push_back(std::move(again));
             } else if (!note.empty()) {
                 view.error("zelvorn: " + note);
             }
@@ -149,7 +151,7 @@ void GetSession::onEvent(const std::string& text)
         return;
     GetTask& task = *found;
     std::string error;
-    switch (task.apply(event)) {
+    switch (task.apply(std::move(event))) {
     case GetTask::Change::none:
         break;
     case GetTask::Change::progress:

@@ -421,8 +421,9 @@ bool GetTask::inFolder(const std::string& path) const
     return wide == pathJoin(fromUtf8(folder), plainFileName(pathFileName(wide)));
 }
 
-GetTask::Change GetTask::apply(const Json::Value& event)
+GetTask::Change GetTask::apply(Json::Value&& taken)
 {
+    const Json::Value& event = taken;
     const std::string kind = event[M::name].asString();
     Change change = Change::none;
     if (kind == E::downComplete && (!isFolder() || event[M::all].asBool())) {
@@ -456,7 +457,7 @@ GetTask::Change GetTask::apply(const Json::Value& event)
         topChanged = true;
     }
     if (isFolder())
-        applyFolderEvent(kind, event, change);
+        applyFolderEvent(kind, std::move(taken), change);
     else
         applyFileEvent(kind, event, change);
     return change;
@@ -489,10 +490,11 @@ void GetTask::applyFileEvent(const std::string& kind, const Json::Value& event, 
     }
 }
 
-void GetTask::applyFolderEvent(const std::string& kind, const Json::Value& event, Change& change)
+void GetTask::applyFolderEvent(const std::string& kind, Json::Value&& taken, Change& change)
 {
+    const Json::Value& event = taken;
     if (kind == E::initEnd) {
-        saved = event;
+        saved = std::move(taken);
         saved.removeMember(M::name);
         saved.removeMember(M::id);
         name = saved[M::nameLoc].asString();

@@ -51,7 +51,9 @@ public:
     Json::Value begin(const std::vector<std::string>& temporaries, std::vector<std::string>& notes,
                       std::vector<std::string>& warnings);
 
-    Change apply(const Json::Value& event);
+    // Takes what the event tells. An "init_end" gives its task object, the whole folder, to the
+    // saved state, so `event` is moved from.
+    Change apply(Json::Value&& event);
     // The host gave up on the task (its state could not be kept); later events leave it failed.
     void markFailed() { current = State::failed; }
 
@@ -115,7 +117,7 @@ private:
     bool fitsFolder(const Json::Value& saved, std::string& why) const;
     bool inFolder(const std::string& path) const;
     void applyFileEvent(const std::string& event, const Json::Value& members, Change& change);
-    void applyFolderEvent(const std::string& event, const Json::Value& members, Change& change);
+    void applyFolderEvent(const std::string& event, Json::Value&& members, Change& change);
     void countStored(const Json::Value& lenLoc, int64_t& last, Change& change);
     // A file of the folder by its place in the path: "sub/b.txt".
     std::string folderFileName(const Json::Value& file) const;
