@@ -549,13 +549,14 @@ bool GetTask::keep(bool force, std::string& error)
 
 bool GetTask::appendChanges(std::string& error)
 {
-    if (topChanged && !sidecar.append(changeOf(saved, false), -1, error))
-        return false;
+    std::vector<Sidecar::Change> changes;
+    changes.reserve(filesChanged.size() + 1);
+    if (topChanged)
+        changes.push_back({-1, changeOf(saved, false)});
     const Json::Value& files = static_cast<const Json::Value&>(saved)[M::files];
     for (const auto index : filesChanged)
-        if (!sidecar.append(changeOf(files[index], true), static_cast<int>(index), error))
-            return false;
-    return true;
+        changes.push_back({static_cast<int>(index), changeOf(files[index], true)});
+    return sidecar.append(changes, error);
 }
 
 bool GetTask::settle(std::string& error)

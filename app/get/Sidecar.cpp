@@ -265,33 +265,36 @@ bool Sidecar::save(const Json::Value& task, std::string& error)
     return true;
 }
 
-bool Sidecar::append(const Json::Value& members, int fileIndex, std::string& error)
+bool Sidecar::append(const std::vector<Change>& changes, std::string& error)
 {
     if (fd < 0) {
         error = "it is not held";
         return false;
     }
-    Json::Value change;
-    if (fileIndex >= 0)
-        change[kFileMember] = fileIndex;
-    change[kSetMember] = members;
-    Json::Value record;
-    record[kChangeMember] = change;
-    record[kCheckMember] = checkOf(change);
-    const std::string line = writeCompactJson(record);
     if (journal >= kMaxBytes) {
         error = "its last change could not be taken back";
         return false;
     }
+    std::string lines;
+    for (const auto& one : changes) {
+        Json::Value change;
+        if (one.fileIndex >= 0)
+            change[kFileMember] = one.fileIndex;
+        change[kSetMember] = one.members;
+        Json::Value record;
+        record[kChangeMember] = change;
+        record[kCheckMember] = checkOf(change);
+        lines += writeCompactJson(record);
+    }
     const off_t end = static_cast<off_t>(snapshot + journal);
-    if (!writeAllAt(fd, line.data(), line.size(), end)) {
+    if (!writeAllAt(fd, lines.data(), lines.size(), end)) {
         error = std::strerror(errno);
         // A part written passes for a torn last line, but no whole line may follow it.
         if (::ftruncate(fd, end) != 0)
             journal = kMaxBytes;  // only a snapshot writes again
         return false;
     }
-    journal += line.size();
+    journal += lines.size();
     return true;
 }
 

@@ -54,10 +54,15 @@ public:
     // made one meanwhile (false, errno EEXIST). False, with `error`, when it could not be written;
     // the previous content is then intact.
     bool save(const Json::Value& task, std::string& error);
-    // Appends one change: `members` set in the task, or with `fileIndex` >= 0 in that file of its
-    // "files" (a null member is removed). Only while held. False, with `error`, when it could not
-    // be written whole; save() then puts the content right.
-    bool append(const Json::Value& members, int fileIndex, std::string& error);
+    // One change: `members` set in the task, or with `fileIndex` >= 0 in that file of its "files"
+    // (a null member is removed).
+    struct Change {
+        int fileIndex;
+        Json::Value members;
+    };
+    // Appends `changes` in one write, a line each. Only while held. False, with `error`, when they
+    // could not be written whole; none of them counts then, and save() puts the content right.
+    bool append(const std::vector<Change>& changes, std::string& error);
     // Bytes of changes appended since the last snapshot, and the snapshot's own.
     size_t changeBytes() const { return journal; }
     size_t snapshotBytes() const { return snapshot; }
