@@ -5,6 +5,7 @@
 #include "hosting/Protocol.h"
 #include "log/Log.h"
 #include "net/HttpHeader.h"
+#include "platform/DeferredWake.h"
 #include "support/Path.h"
 #include "support/Text.h"
 
@@ -263,8 +264,10 @@ bool ResumableTransfer::answered(const HttpAnswer& answer)
     }
     truncatePending = !local.isNew() && local.size() > file.lenLoc;
     // A large body is written behind the reading: reading the next block overlaps writing this.
+    // The writing thread's wake-ups wait with the page's for the network, so one wakes it for a
+    // few blocks.
     if (answer.contentLength >= kWriteBehindFrom)
-        blockWriter = std::make_unique<Dravik::IO::BlockWriter>(local.descriptor(), file.lenLoc);
+        blockWriter = std::make_unique<Dravik::IO::BlockWriter>(local.descriptor(), file.lenLoc, &DeferredWake::defer);
     if (hooks.begin)
         hooks.begin();
     return !failure;

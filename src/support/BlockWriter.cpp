@@ -7,63 +7,96 @@
 namespace Dravik {
 namespace IO {
 
-BlockWriter::BlockWriter(int file, int64_t offset) : fd(file), position(offset), thread(&BlockWriter::run, this) {}
+BlockWriter::BlockWriter(int file, int64_t offset, Defer keep)
+    : fd(file), defer(std::move(keep)), state(std::make_shared<State>()), position(offset),
+      thread(&BlockWriter::run, this)
+{
+}
 
 BlockWriter::~BlockWriter()
 {
     finish();
 }
 
+void BlockWriter::drain(State& state)
+{
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        // A kept wake-up may come after the blocks it was kept for were written.
+        if (state.queued.empty() || state.draining)
+            return;
+        state.draining = true;
+    }
+    state.changed.notify_all();
+}
+
 bool BlockWriter::write(std::vector<char>& block)
 {
-    std::unique_lock<std::mutex> guard(lock);
-    changed.wait(guard, [&] { return failure || queued.size() < kBlocks; });
-    if (failure)
+    State& s = *state;
+    std::unique_lock<std::mutex> guard(s.lock);
+    // A full queue has woken the writing thread already.
+    s.changed.wait(guard, [&] { return s.failure || s.queued.size() < kBlocks; });
+    if (s.failure)
         return false;
-    queued.push_back(std::move(block));
+    const bool idle = s.queued.empty() && !s.draining;
+    s.queued.push_back(std::move(block));
     block.clear();  // a moved-from vector is valid but unspecified
-    if (!spare.empty()) {
-        block.swap(spare.back());
-        spare.pop_back();
+    if (!s.spare.empty()) {
+        block.swap(s.spare.back());
+        s.spare.pop_back();
     }
-    changed.notify_all();
+    if (s.queued.size() >= kBlocks) {
+        s.draining = true;
+        guard.unlock();
+        s.changed.notify_all();
+    } else if (idle) {
+        guard.unlock();
+        const std::weak_ptr<State> later = state;
+        const auto wake = [later] {
+            if (const auto kept = later.lock())
+                drain(*kept);
+        };
+        if (!defer || !defer(wake))
+            drain(s);
+    }
     return true;
 }
 
 int64_t BlockWriter::written() const
 {
-    std::lock_guard<std::mutex> guard(lock);
-    return done;
+    std::lock_guard<std::mutex> guard(state->lock);
+    return state->done;
 }
 
 bool BlockWriter::finish()
 {
     {
-        std::lock_guard<std::mutex> guard(lock);
-        closing = true;
-        changed.notify_all();
+        std::lock_guard<std::mutex> guard(state->lock);
+        state->closing = true;
     }
+    state->changed.notify_all();
     if (thread.joinable())
         thread.join();
-    std::lock_guard<std::mutex> guard(lock);
-    return failure == 0;
+    std::lock_guard<std::mutex> guard(state->lock);
+    return state->failure == 0;
 }
 
 int BlockWriter::error() const
 {
-    std::lock_guard<std::mutex> guard(lock);
-    return failure;
+    std::lock_guard<std::mutex> guard(state->lock);
+    return state->failure;
 }
 
 void BlockWriter::run()
 {
-    std::unique_lock<std::mutex> guard(lock);
+    State& s = *state;
+    std::unique_lock<std::mutex> guard(s.lock);
     for (;;) {
-        changed.wait(guard, [&] { return closing || !queued.empty(); });
-        if (queued.empty() || failure)
+        s.changed.wait(guard, [&] { return s.closing || (s.draining && !s.queued.empty()); });
+        if (s.queued.empty() || s.failure)
             return;
-        std::vector<char> block = std::move(queued.front());
-        queued.pop_front();
+        std::vector<char> block = std::move(s.queued.front());
+        s.queued.pop_front();
         guard.unlock();
         int error = 0;
         size_t at = 0;
@@ -79,13 +112,15 @@ void BlockWriter::run()
             position += n;
         }
         guard.lock();
-        done += static_cast<int64_t>(at);
+        s.done += static_cast<int64_t>(at);
         if (error) {
-            failure = error;
-            queued.clear();
+            s.failure = error;
+            s.queued.clear();
         }
-        spare.push_back(std::move(block));
-        changed.notify_all();
+        s.spare.push_back(std::move(block));
+        if (s.queued.empty())
+            s.draining = false;
+        s.changed.notify_all();
     }
 }
 

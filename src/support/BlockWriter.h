@@ -6,13 +6,20 @@
 // Owned by one transfer and used from its worker thread only (write, written, finish); the
 // writing thread is its own and ends with finish() or the destructor. At most kBlocks blocks
 // wait at a time: a writer that is behind makes write() wait, which keeps memory bounded.
-// Shared state is guarded by `lock`.
+//
+// The writing thread is woken once for several blocks, not for each: a block that finds it idle
+// leaves its wake-up to `defer` (the worker runs it before it waits for the network, a few
+// milliseconds later at most), and a full queue wakes it at once. Once awake it writes until
+// nothing is queued. The state the two threads share is in State, guarded by its lock; a kept
+// wake-up holds it weakly, so that it may run after the writer is gone.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -24,8 +31,12 @@ class BlockWriter {
 public:
     static constexpr size_t kBlocks = 4;
 
-    // Writes to `fd` (kept open by the caller until finish() returns) from `offset` on.
-    BlockWriter(int fd, int64_t offset);
+    // Keeps a wake-up for the caller to run a little later; false when it did not keep it.
+    using Defer = std::function<bool(std::function<void()>)>;
+
+    // Writes to `fd` (kept open by the caller until finish() returns) from `offset` on. Without
+    // `defer` every block that finds the writing thread idle wakes it.
+    BlockWriter(int fd, int64_t offset, Defer defer = nullptr);
     ~BlockWriter();
     BlockWriter(const BlockWriter&) = delete;
     BlockWriter& operator=(const BlockWriter&) = delete;
@@ -42,18 +53,26 @@ public:
     int error() const;
 
 private:
+    struct State {
+        std::mutex lock;
+        std::condition_variable changed;
+        std::deque<std::vector<char>> queued;  // blocks not yet written, oldest first
+        std::vector<std::vector<char>> spare;  // written blocks kept for reuse
+        int64_t done = 0;
+        int failure = 0;        // errno of the failed write
+        bool draining = false;  // the writing thread was woken for what is queued and writes until none is
+        bool closing = false;
+    };
+
+    // Wakes the writing thread: it writes what is queued.
+    static void drain(State& state);
     void run();
 
     const int fd;
-    mutable std::mutex lock;
-    std::condition_variable changed;
-    std::deque<std::vector<char>> queued;  // guarded by lock: blocks not yet written, oldest first
-    std::vector<std::vector<char>> spare;  // guarded by lock: written blocks kept for reuse
-    int64_t position;                      // writing thread only: where the next block goes
-    int64_t done = 0;                      // guarded by lock
-    int failure = 0;                       // guarded by lock: errno of the failed write
-    bool closing = false;                  // guarded by lock
-    std::thread thread;                    // started last
+    const Defer defer;
+    const std::shared_ptr<State> state;
+    int64_t position;    // writing thread only: where the next block goes
+    std::thread thread;  // started last
 };
 
 }  // namespace IO
