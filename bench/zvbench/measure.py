@@ -11,6 +11,7 @@ import os
 import signal
 import statistics
 import subprocess
+import threading
 import time
 from dataclasses import dataclass
 from pathlib import Path
@@ -57,17 +58,33 @@ def run(processes, run_dir: Path):
         children = [subprocess.Popen(["/usr/bin/time", "-q", "-f", "%U %S %M", "-o", report, *map(str, p.argv)],
                                      cwd=p.cwd, stdin=stdin, stdout=stdout, stderr=errors, start_new_session=True)
                     for p, (stdin, stdout), report in zip(processes, streams, reports)]
-        try:
-            codes = [child.wait(max(0.0, start + RUN_LIMIT - time.monotonic())) for child in children]
-        except BaseException as stopped:  # hung, or the benchmark interrupted: leave nothing running
+        # A blocking wait, with a watchdog for a hung run: a wait with a timeout polls in sleeps of
+        # up to 50 ms, which would round each wall time up to the poll that saw the exit.
+        hung = threading.Event()
+
+        def kill_all():
             for child in children:
-                if child.poll() is None:
+                with contextlib.suppress(ProcessLookupError):
                     os.killpg(child.pid, signal.SIGKILL)
-                    child.wait()
-            if isinstance(stopped, subprocess.TimeoutExpired):
-                raise Failure(f"still running after {RUN_LIMIT} s, killed; see {log}") from None
+
+        def kill_hung():
+            hung.set()
+            kill_all()
+
+        watchdog = threading.Timer(RUN_LIMIT, kill_hung)
+        watchdog.start()
+        try:
+            codes = [child.wait() for child in children]
+        except BaseException:  # the benchmark interrupted: leave nothing running
+            kill_all()
+            for child in children:
+                child.wait()
             raise
+        finally:
+            watchdog.cancel()
         wall = time.monotonic() - start
+        if hung.is_set():
+            raise Failure(f"still running after {RUN_LIMIT} s, killed; see {log}")
     failed = [f"{p.argv[0]} exited with {code}" for p, code in zip(processes, codes) if code]
     if failed:
         raise Failure("; ".join(failed) + f"; see {log}")
