@@ -56,7 +56,7 @@ bool BlockWriter::write(std::vector<char>& block)
             if (const auto kept = later.lock())
                 drain(*kept);
         };
-        if (!defer || !defer(wake))
+        if (!defer(wake))
             drain(s);
     }
     return true;

@@ -34,9 +34,9 @@ public:
     // Keeps a wake-up for the caller to run a little later; false when it did not keep it.
     using Defer = std::function<bool(std::function<void()>)>;
 
-    // Writes to `fd` (kept open by the caller until finish() returns) from `offset` on. Without
-    // `defer` every block that finds the writing thread idle wakes it.
-    BlockWriter(int fd, int64_t offset, Defer defer = nullptr);
+    // Writes to `fd` (kept open by the caller until finish() returns) from `offset` on. A wake-up
+    // that `defer` does not keep is run at once.
+    BlockWriter(int fd, int64_t offset, Defer defer);
     ~BlockWriter();
     BlockWriter(const BlockWriter&) = delete;
     BlockWriter& operator=(const BlockWriter&) = delete;

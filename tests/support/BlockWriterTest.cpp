@@ -10,20 +10,6 @@
 #include <chrono>
 #include <thread>
 
-using Dravik::IO::BlockWriter;
-
-namespace {
-
-bool writtenReaches(const BlockWriter& writer, int64_t bytes)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (writer.written() < bytes && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return writer.written() == bytes;
-}
-
-}  // namespace
-
 // The writing thread is woken once for several blocks: a block that finds it idle leaves its
 // wake-up to the caller, a full queue wakes it at once, and a wake-up run after the writer is
 // gone does nothing. The blocks land in order behind the offset.
@@ -32,13 +18,12 @@ TEST(BlockWriter, KeptWakeUpsWriteSeveralBlocksAtOnce)
     TempFolder temp;
     const auto path = temp.path() / "body.bin";
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0);
     ASSERT_EQ(::pwrite(fd, "head", 4, 0), 4);
     const size_t size = 1000;
     const std::string body = TempFolder::pattern(6 * size);
     std::vector<std::function<void()>> kept;
     {
-        BlockWriter writer(fd, 4, [&](std::function<void()> wake) {
+        Dravik::IO::BlockWriter writer(fd, 4, [&](std::function<void()> wake) {
             kept.push_back(std::move(wake));
             return true;
         });
@@ -46,17 +31,20 @@ TEST(BlockWriter, KeptWakeUpsWriteSeveralBlocksAtOnce)
             std::vector<char> block(body.begin() + index * size, body.begin() + (index + 1) * size);
             return writer.write(block);
         };
-        ASSERT_TRUE(write(0));
-        ASSERT_TRUE(write(1));
+        auto reaches = [&](size_t blocks) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (writer.written() < int64_t(blocks * size) && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return writer.written() == int64_t(blocks * size);
+        };
+        ASSERT_TRUE(write(0) && write(1));
         EXPECT_EQ(kept.size(), 1u) << "one wake-up for both blocks";
         EXPECT_EQ(writer.written(), 0) << "nothing has woken the writing thread yet";
         kept[0]();
-        EXPECT_TRUE(writtenReaches(writer, 2 * size));
-
-        for (size_t index = 2; index < 6; ++index)
-            ASSERT_TRUE(write(index));
+        EXPECT_TRUE(reaches(2));
+        ASSERT_TRUE(write(2) && write(3) && write(4) && write(5));
         EXPECT_EQ(kept.size(), 2u);
-        EXPECT_TRUE(writtenReaches(writer, 6 * size)) << "the fourth block queued woke the thread itself";
+        EXPECT_TRUE(reaches(6)) << "the fourth block queued woke the thread itself";
         EXPECT_TRUE(writer.finish());
     }
     for (const auto& wake : kept)
