@@ -146,8 +146,14 @@ bool HttpDowner::request(const std::wstring& url, const std::wstring& objectName
         transfer = &curl;
     }
     noteActivity();
-    const CURLcode result =
-        curl.perform([this] { return stopRequested() || silentTooLong(); }, [this] { deliverBlock(); });
+    easyInUse = curl.easy();
+    requestBytesNoted = 0;
+    const CURLcode result = curl.perform([this] { return stopRequested() || silentTooLong(); },
+                                         [this] {
+                                             noteRequestsSent();
+                                             deliverBlock();
+                                         });
+    easyInUse = nullptr;
     {
         std::lock_guard<std::mutex> guard(transferLock);
         transfer = nullptr;
@@ -227,10 +233,6 @@ void HttpDowner::setCallbacks(CURL* easy)
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &HttpDowner::writeCallback);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    // The debug channel is the one place curl reports the request header as written.
-    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &HttpDowner::debugCallback);
-    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
-    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
 }
 
 bool HttpDowner::finish(CURLcode result, CurlTransfer& curl)
@@ -311,6 +313,7 @@ size_t HttpDowner::headerCallback(char* data, size_t size, size_t count, void* s
     const size_t bytes = size * count;
     if (!owner.awaitingResponse())  // trailers after a body
         return bytes;
+    owner.noteRequestsSent();
     if (!owner.responseHeaders.addLine(data, bytes))
         return bytes;
     // A response's headers are complete. Interim responses and redirects that curl follows are
@@ -327,8 +330,11 @@ size_t HttpDowner::writeCallback(char* data, size_t size, size_t count, void* se
     owner.worker.check("HttpDowner::writeCallback");
     owner.noteActivity();
     const size_t bytes = size * count;
-    if (owner.awaitingResponse() && !owner.responseSteps())
-        return 0;
+    if (owner.awaitingResponse()) {
+        owner.noteRequestsSent();
+        if (!owner.responseSteps())
+            return 0;
+    }
     if (owner.stopRequested())
         return 0;
     if (owner.block.empty())
@@ -358,14 +364,19 @@ void HttpDowner::deliverBlock()
     receiver->stored();
 }
 
-int HttpDowner::debugCallback(CURL*, curl_infotype type, char*, size_t size, void* self)
+void HttpDowner::noteRequestsSent()
 {
-    if (type == CURLINFO_HEADER_OUT) {
-        HttpDowner& owner = *static_cast<HttpDowner*>(self);
-        owner.moveTo(Phase::awaitingHeaders);
-        owner.receiver->sent(static_cast<unsigned long>(size));
-    }
-    return 0;
+    // curl counts the bytes of every request it wrote, the hops of a redirect added up. Asking
+    // costs nothing; its debug channel, which also says so, would have curl format a line of
+    // text for every step of every transfer.
+    long total = 0;
+    if (!awaitingResponse() || !easyInUse || curl_easy_getinfo(easyInUse, CURLINFO_REQUEST_SIZE, &total) != CURLE_OK ||
+        total == requestBytesNoted)
+        return;
+    const long bytes = total > requestBytesNoted ? total - requestBytesNoted : total;
+    requestBytesNoted = total;
+    moveTo(Phase::awaitingHeaders);
+    receiver->sent(static_cast<unsigned long>(bytes));
 }
 
 bool HttpDowner::responseSteps()

@@ -27,11 +27,11 @@ class CurlTransfer;
 
 class HttpDowner {
 public:
-    // What the request tells its owner, in this order: sent() once or more while the request
-    // goes out (redirects included), answered() once for the final response, then for every
-    // block of the body received() followed by stored(). Calls come on the thread that runs
-    // request(); a receiver must not call request() again, but it may set the stop flag or call
-    // closeHandles(), which ends the transfer early.
+    // What the request tells its owner, in this order: sent() once for each request written
+    // (the hops of a redirect each), before anything of its answer; answered() once for the
+    // final response; then for every block of the body received() followed by stored(). Calls
+    // come on the thread that runs request(); a receiver must not call request() again, but it
+    // may set the stop flag or call closeHandles(), which ends the transfer early.
     class Receiver {
     public:
         virtual ~Receiver() = default;
@@ -120,7 +120,6 @@ private:
     // curl callbacks; they run inside request() on the worker thread.
     static size_t headerCallback(char* data, size_t size, size_t count, void* self);
     static size_t writeCallback(char* data, size_t size, size_t count, void* self);
-    static int debugCallback(CURL* easy, curl_infotype type, char* data, size_t size, void* self);
 
     bool stopRequested() const;
     // Marks that the server sent something now.
@@ -136,6 +135,10 @@ private:
     bool finish(CURLcode result, CurlTransfer& transfer);
     // Hands the gathered body bytes on as one block (received, then stored).
     void deliverBlock();
+    // Tells the receiver of request bytes curl has written since the last call: run at the end
+    // of every step of the transfer and before a response's first header or body byte, so that
+    // sent() comes before anything of the answer, and also for a request nobody answers.
+    void noteRequestsSent();
 
     // The checks of the final response, run once its headers are complete: when it passes them
     // and the receiver takes it, the body begins; false ends the transfer before any body byte.
@@ -157,6 +160,8 @@ private:
     // write, a flush and an event to the page for every 16 KiB.
     std::vector<char> block;
     Phase phase = Phase::connecting;
+    CURL* easyInUse = nullptr;   // worker thread only: the handle request() runs, else null
+    long requestBytesNoted = 0;  // worker thread only: curl's request byte count at the last sent()
     std::chrono::steady_clock::time_point lastActivity;  // worker thread only
     int64_t blockedAtActivity = 0;                       // worker thread only: BlockedTime then
     bool stalled = false;                                // worker thread only

@@ -16,7 +16,11 @@
 struct TransferRecorder : HttpDowner::Receiver {
     explicit TransferRecorder(HttpDowner& downer) { downer.receiver = this; }
 
-    void sent(unsigned long) override { events.push_back("sent"); }
+    void sent(unsigned long bytes) override
+    {
+        events.push_back("sent");
+        sentBytes.push_back(bytes);
+    }
     bool answered(const HttpAnswer& answer) override
     {
         events.push_back("length=" + std::to_string(answer.contentLength));
@@ -66,6 +70,7 @@ struct TransferRecorder : HttpDowner::Receiver {
     std::function<void()> onBlock;
 
     std::vector<std::string> events;
+    std::vector<unsigned long> sentBytes;  // what each sent() said
     std::vector<std::wstring> names;
     std::string contentType;
     std::string body;
