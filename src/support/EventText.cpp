@@ -10,39 +10,48 @@ void appendQuoted(std::string& out, const std::string& text)
 {
     static const char hex[] = "0123456789abcdef";
     out += '"';
-    for (const char c : text) {
+    // Runs of bytes that stay as they are go in whole: most texts have nothing to escape.
+    size_t plainFrom = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char* escape = nullptr;
         switch (c) {
         case '"':
-            out += "\\\"";
+            escape = "\\\"";
             break;
         case '\\':
-            out += "\\\\";
+            escape = "\\\\";
             break;
         case '\b':
-            out += "\\b";
+            escape = "\\b";
             break;
         case '\f':
-            out += "\\f";
+            escape = "\\f";
             break;
         case '\n':
-            out += "\\n";
+            escape = "\\n";
             break;
         case '\r':
-            out += "\\r";
+            escape = "\\r";
             break;
         case '\t':
-            out += "\\t";
+            escape = "\\t";
             break;
         default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                out += "\\u00";
-                out += hex[(c >> 4) & 0xF];
-                out += hex[c & 0xF];
-            } else {
-                out += c;
-            }
+            if (static_cast<unsigned char>(c) >= 0x20)
+                continue;
+        }
+        out.append(text, plainFrom, i - plainFrom);
+        plainFrom = i + 1;
+        if (escape) {
+            out += escape;
+        } else {
+            out += "\\u00";
+            out += hex[(c >> 4) & 0xF];
+            out += hex[c & 0xF];
         }
     }
+    out.append(text, plainFrom, std::string::npos);
     out += '"';
 }
 

@@ -137,9 +137,15 @@ std::wstring fromUtf8(const std::string& text)
 
 bool isCleanUtf8(const std::string& text)
 {
-    // Checked in place, each character decoded and encoded again.
+    // Checked in place, each character decoded and encoded again; a plain ASCII byte other
+    // than NUL is its own encoding, and most of a command is made of them.
     std::string again;
     for (size_t i = 0; i < text.size();) {
+        const auto plain = static_cast<unsigned char>(text[i]);
+        if (plain != 0 && plain < 0x80) {
+            ++i;
+            continue;
+        }
         const size_t from = i;
         const char32_t c = decodeUtf8(text, i);
         again.clear();
