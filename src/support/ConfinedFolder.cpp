@@ -191,6 +191,15 @@ bool ConfinedFolder::makeDirectory(const std::string& relative) const
 
 bool ConfinedFolder::statAt(const std::string& relative, struct stat& info) const
 {
+    // A name right in the folder has nothing on the way to follow: one call, the link itself
+    // when it is one, as below.
+    if (relative.find('/') == std::string::npos) {
+        if (!isPlainName(relative)) {
+            errno = EINVAL;
+            return false;
+        }
+        return ::fstatat(dir, relative.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    }
     // One lookup where openat2 is there: the thing itself, opened as a path only (a link at the
     // end is opened as the link, one on the way fails).
     const int itself = openBeneath(dir, relative, O_PATH | O_NOFOLLOW | O_CLOEXEC, 0);
