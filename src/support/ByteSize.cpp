@@ -1,6 +1,16 @@
 #include "support/ByteSize.h"
 
-#include <cwchar>
+#include <string>
+
+namespace {
+
+std::wstring digits(unsigned long long value)
+{
+    const std::string narrow = std::to_string(value);
+    return std::wstring(narrow.begin(), narrow.end());
+}
+
+}  // namespace
 
 std::wstring formatByteSize(int64_t bytes)
 {
@@ -24,10 +34,15 @@ std::wstring formatByteSize(int64_t bytes)
     const unsigned long long intPart = static_cast<unsigned long long>(scaled / scale);
     const unsigned long long fracPart = static_cast<unsigned long long>(scaled % scale);
 
-    wchar_t buffer[64];
-    if (decimals == 0)
-        std::swprintf(buffer, 64, L"%llu %ls", intPart, units[unit]);
-    else
-        std::swprintf(buffer, 64, L"%llu.%0*llu %ls", intPart, decimals, fracPart, units[unit]);
-    return buffer;
+    // Digits put together by hand: a wide printf costs more than the rest of a progress event.
+    std::wstring text = digits(intPart);
+    if (decimals > 0) {
+        const std::wstring fraction = digits(fracPart);
+        text += L'.';
+        text.append(static_cast<size_t>(decimals) - fraction.size(), L'0');
+        text += fraction;
+    }
+    text += L' ';
+    text += units[unit];
+    return text;
 }

@@ -224,9 +224,8 @@ std::string urlDecode(const std::string& text)
 
 std::wstring formatInt64W(int64_t value)
 {
-    wchar_t buffer[64];
-    std::swprintf(buffer, 64, L"%lld", static_cast<long long>(value));
-    return buffer;
+    const std::string narrow = std::to_string(value);
+    return std::wstring(narrow.begin(), narrow.end());
 }
 
 std::string formatInt64(int64_t value)
