@@ -1,16 +1,6 @@
 #include "support/ByteSize.h"
 
-#include <string>
-
-namespace {
-
-std::wstring digits(unsigned long long value)
-{
-    const std::string narrow = std::to_string(value);
-    return std::wstring(narrow.begin(), narrow.end());
-}
-
-}  // namespace
+#include "support/Text.h"
 
 std::wstring formatByteSize(int64_t bytes)
 {
@@ -35,9 +25,9 @@ std::wstring formatByteSize(int64_t bytes)
     const unsigned long long fracPart = static_cast<unsigned long long>(scaled % scale);
 
     // Digits put together by hand: a wide printf costs more than the rest of a progress event.
-    std::wstring text = digits(intPart);
+    std::wstring text = formatInt64W(static_cast<int64_t>(intPart));
     if (decimals > 0) {
-        const std::wstring fraction = digits(fracPart);
+        const std::wstring fraction = formatInt64W(static_cast<int64_t>(fracPart));
         text += L'.';
         text.append(static_cast<size_t>(decimals) - fraction.size(), L'0');
         text += fraction;
