@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <thread>
@@ -327,27 +328,37 @@ TEST_F(TransferIntegrityTest, UserFilesChangeOnlyWhenBytesArriveAndVanishedFiles
     folder["files"].append(empty);
     page.post(writeCompactJson(folder));
 
-    // A file removed while its body arrives is no completion.
+    // A file removed while its body arrives is no completion, nor is one moved away with a link
+    // to it left in its place: its path no longer names the file itself.
     const std::string body = TempFolder::pattern(200000);
-    server.on("/vanishing", [&](const FixtureRequest&) {
-        FixtureResponse answer = FixtureResponse::file(body);
-        answer.pauseAfter = 100000;
-        answer.paused = [&] {
-            const auto written = dir.path() / "vanishing";
-            for (int i = 0; i < 500 && !fs::exists(written); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            fs::remove(written);
+    const auto changing = [&](std::function<void(const fs::path&)> change) {
+        return [&, change](const FixtureRequest& request) {
+            FixtureResponse answer = FixtureResponse::file(body);
+            answer.pauseAfter = 100000;
+            answer.paused = [&, change, written = dir.path() / request.target.substr(1)] {
+                for (int i = 0; i < 500 && !fs::exists(written); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                change(written);
+            };
+            return answer;
         };
-        return answer;
-    });
+    };
+    server.on("/vanishing", changing([](const fs::path& written) { fs::remove(written); }));
+    server.on("/relinked", changing([](const fs::path& written) {
+                  fs::rename(written, written.string() + ".moved");
+                  fs::create_symlink(written.filename().string() + ".moved", written);
+              }));
     page.post(addFile(2, server.url("/vanishing")));
+    page.post(addFile(3, server.url("/relinked")));
     runQueue();
 
     EXPECT_EQ(TempFolder::readFile(kept), "the user's text");
     EXPECT_TRUE(endsWith(1, "down_error")) << shape(1);
     EXPECT_EQ(last(1, "down_error")["code"].asUInt(), 1u);
-    EXPECT_EQ(last(2, "down_error")["code"].asUInt(), 2u);
-    EXPECT_TRUE(last(2, "down_complete").isNull());
+    for (int id : {2, 3}) {
+        EXPECT_EQ(last(id, "down_error")["code"].asUInt(), 2u) << id;
+        EXPECT_TRUE(last(id, "down_complete").isNull()) << id;
+    }
 }
 
 namespace {
