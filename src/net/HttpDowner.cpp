@@ -371,9 +371,9 @@ void HttpDowner::noteRequestsSent()
     // text for every step of every transfer.
     long total = 0;
     if (!awaitingResponse() || !easyInUse || curl_easy_getinfo(easyInUse, CURLINFO_REQUEST_SIZE, &total) != CURLE_OK ||
-        total == requestBytesNoted)
+        total <= requestBytesNoted)
         return;
-    const long bytes = total > requestBytesNoted ? total - requestBytesNoted : total;
+    const long bytes = total - requestBytesNoted;
     requestBytesNoted = total;
     moveTo(Phase::awaitingHeaders);
     receiver->sent(static_cast<unsigned long>(bytes));
