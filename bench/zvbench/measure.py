@@ -2,9 +2,9 @@
 from the first start to the last exit, CPU time (user + system, the children each process
 waited for included) and peak RSS, both summed over the job's processes.
 
-GNU time starts each process and reports its CPU time and peak RSS: a process started from
-this Python would inherit the interpreter's peak RSS (Linux carries it across exec), one
-started by time only time's own megabyte or two."""
+build/bench/run_measured starts each process and reports its CPU time, to the microsecond, and
+its peak RSS: a process started from this Python would inherit the interpreter's peak RSS
+(Linux carries it across exec), one started by the launcher only the launcher's megabyte or two."""
 
 import contextlib
 import os
@@ -17,6 +17,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 
+RUN_MEASURED = Path(__file__).resolve().parents[2] / "build/bench/run_measured"
 RUN_LIMIT = 300  # seconds; a run this long has hung (the largest takes well under a minute)
 
 
@@ -55,7 +56,7 @@ def run(processes, run_dir: Path):
         streams = [(opened(p.stdin, "rb"), opened(p.stdout, "wb")) for p in processes]
         start = time.monotonic()
         # Each in a session of its own, so that a hung one goes with everything it started.
-        children = [subprocess.Popen(["/usr/bin/time", "-q", "-f", "%U %S %M", "-o", report, *map(str, p.argv)],
+        children = [subprocess.Popen([RUN_MEASURED, report, *map(str, p.argv)],
                                      cwd=p.cwd, stdin=stdin, stdout=stdout, stderr=errors, start_new_session=True)
                     for p, (stdin, stdout), report in zip(processes, streams, reports)]
         # A blocking wait, with a watchdog for a hung run: a wait with a timeout polls in sleeps of
@@ -91,6 +92,6 @@ def run(processes, run_dir: Path):
     cpu, rss = 0.0, 0
     for report in reports:
         user, system, kib = report.read_text().split()
-        cpu += float(user) + float(system)
+        cpu += (int(user) + int(system)) / 1e6
         rss += int(kib) * 1024
     return Sample(wall, cpu, rss)
