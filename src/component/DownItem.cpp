@@ -10,22 +10,22 @@ namespace M = Protocol::Member;
 void DownItem::fromJson(const Json::Value& task)
 {
     // Read in this order so that a conversion error leaves the same partial record each time.
-    const int64_t serverLength = jsonToInt64(task.get(M::lenSvr, Json::Value()));
-    const int64_t localLength = jsonToInt64(task.get(M::lenLoc, Json::Value()));
-    const std::string path = task.get(M::pathLoc, "").asString();
-    const std::string name = task.get(M::nameLoc, "").asString();
-    const std::string url = task.get(M::fileUrl, "").asString();
-    const std::string custom = task.get(M::nameCustom, "").asString();
-    const int32_t serverId = task.get(M::idSvr, 0).asInt();
-    const bool done = task.get(M::complete, false).asBool();
-    const std::string entityTag = task.get(M::etag, "").asString();
-    const std::string modified = task.get(M::lastModified, "").asString();
+    const int64_t serverLength = jsonToInt64(task[M::lenSvr]);
+    const int64_t localLength = jsonToInt64(task[M::lenLoc]);
+    const std::string path = task[M::pathLoc].asString();
+    const std::string name = task[M::nameLoc].asString();
+    const std::string url = task[M::fileUrl].asString();
+    const std::string custom = task[M::nameCustom].asString();
+    const int32_t serverId = task[M::idSvr].asInt();
+    const bool done = task[M::complete].asBool();
+    const std::string entityTag = task[M::etag].asString();
+    const std::string modified = task[M::lastModified].asString();
 
     lenSvr = serverLength;
     lenLoc = localLength;
     idSvr = serverId;
     fileUrl = url;
-    id = task.get(M::id, 0).asInt();
+    id = task[M::id].asInt();
     nameLoc = fromUtf8(name);
     nameCustom = fromUtf8(custom);
     complete = done;
@@ -34,9 +34,9 @@ void DownItem::fromJson(const Json::Value& task)
     lastModified = entityTag.empty() ? modified : std::string();
 
     // The record keeps nothing of M::fields, but a malformed one is still rejected.
-    const Json::Value fields = task.get(M::fields, Json::Value());
+    const Json::Value& fields = task[M::fields];
     for (const std::string& member : fields.getMemberNames())
-        fields.get(member, "").asString();
+        fields[member].asString();
 
     ZLOG("本地文件路径：" << toAnsi(pathLoc));
 }

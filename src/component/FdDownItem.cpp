@@ -30,8 +30,8 @@ FdDownItem::~FdDownItem()
 void FdDownItem::fromJson(const Json::Value& task)
 {
     DownItem::fromJson(task);
-    errors = task.get(M::errors, 0).asInt();
-    success = task.get(M::success, 0).asInt();
+    errors = task[M::errors].asInt();
+    success = task[M::success].asInt();
 
     // Index access throws for a non-empty object; a string, number or boolean has no elements.
     const Json::Value& list = task[M::files];
