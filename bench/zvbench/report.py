@@ -40,7 +40,7 @@ def table(results):
     body = []
     for result, name, median, ratios in rows(results):
         cells = [f"{result.scenario.key}. {result.scenario.title}", name]
-        cells += [f"{median.wall:.2f}", f"{median.cpu:.2f}", f"{median.rss / MiB:.1f}"] if median else ["failed"] * 3
+        cells += [f"{median.wall:.3f}", f"{median.cpu:.3f}", f"{median.rss / MiB:.1f}"] if median else ["failed"] * 3
         cells += [f"{r:.2f}" if r is not None else "" for r in ratios] if ratios else [""] * 3
         body.append(cells)
     return head, body
@@ -54,6 +54,19 @@ def figure_table(results):
             if runs:
                 medians = [f"{statistics.median(r[f] for r in runs):,.0f}" if f in runs[0] else "" for f in FIGURES]
                 body.append([f"{result.scenario.key}. {result.scenario.title}", name] + medians)
+    return head, body
+
+
+def spread_table(results):
+    """The lowest and highest wall and CPU time of each tool's rounds."""
+    head = ["scenario", "tool", "wall s, lowest-highest", "CPU s, lowest-highest"]
+    body = []
+    for result in results:
+        for name, samples in result.samples.items():
+            if samples:
+                spans = [f"{min(getattr(s, f) for s in samples):.3f}-{max(getattr(s, f) for s in samples):.3f}"
+                         for f in ("wall", "cpu")]
+                body.append([f"{result.scenario.key}. {result.scenario.title}", name, *spans])
     return head, body
 
 
@@ -84,6 +97,7 @@ def version(tool, flag):
 def markdown(results, rounds, took, build):
     head, body = table(results)
     fhead, fbody = figure_table(results)
+    shead, sbody = spread_table(results)
     failures = [f"- **{r.scenario.key}. {r.scenario.title} failed**: {r.failure}" for r in results if r.failure]
     peers = ", ".join(version(tool, flag) for tool, flag in (("curl", "--version"), ("wget", "--version"),
                                                              ("aria2c", "--version"), ("nginx", "-v")))
@@ -99,6 +113,10 @@ are Zelvorn's figure divided by the tool's (in the memory scenario, Zelvorn's on
 divided by each other run's): below 1 Zelvorn took less.
 
 {markdown_table(head, body)}
+
+The spread of the rounds:
+
+{markdown_table(shead, sbody)}
 
 What each run asked of nginx and, for Zelvorn, told its page (medians):
 

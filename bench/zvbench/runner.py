@@ -44,7 +44,7 @@ def run_scenario(scenario, rounds, server, runs: Path):
                     shutil.rmtree(run_dir)
                 result.samples[tool.name].append(sample)
                 result.figures[tool.name].append(figures)
-                print(f"  round {r + 1}  {tool.name:<24} wall {sample.wall:7.2f} s  cpu {sample.cpu:7.2f} s  "
+                print(f"  round {r + 1}  {tool.name:<24} wall {sample.wall:7.3f} s  cpu {sample.cpu:7.3f} s  "
                       f"peak RSS {sample.rss / MiB:7.1f} MiB", flush=True)
     except Failure as failure:
         result.failure = f"{tool.name}: {failure}"
