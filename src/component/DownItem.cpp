@@ -5,6 +5,8 @@
 #include "support/Path.h"
 #include "support/Text.h"
 
+#include <utility>
+
 namespace M = Protocol::Member;
 
 void DownItem::fromJson(const Json::Value& task)
@@ -14,24 +16,24 @@ void DownItem::fromJson(const Json::Value& task)
     const int64_t localLength = jsonToInt64(task[M::lenLoc]);
     const std::string path = task[M::pathLoc].asString();
     const std::string name = task[M::nameLoc].asString();
-    const std::string url = task[M::fileUrl].asString();
+    std::string url = task[M::fileUrl].asString();
     const std::string custom = task[M::nameCustom].asString();
     const int32_t serverId = task[M::idSvr].asInt();
     const bool done = task[M::complete].asBool();
-    const std::string entityTag = task[M::etag].asString();
-    const std::string modified = task[M::lastModified].asString();
+    std::string entityTag = task[M::etag].asString();
+    std::string modified = task[M::lastModified].asString();
 
     lenSvr = serverLength;
     lenLoc = localLength;
     idSvr = serverId;
-    fileUrl = url;
+    fileUrl = std::move(url);
     id = task[M::id].asInt();
     nameLoc = fromUtf8(name);
     nameCustom = fromUtf8(custom);
     complete = done;
     pathLoc = fromUtf8(path);
-    etag = entityTag;
-    lastModified = entityTag.empty() ? modified : std::string();
+    lastModified = entityTag.empty() ? std::move(modified) : std::string();
+    etag = std::move(entityTag);
 
     // The record keeps nothing of M::fields, but a malformed one is still rejected.
     const Json::Value& fields = task[M::fields];

@@ -36,6 +36,7 @@ void FdDownItem::fromJson(const Json::Value& task)
     // Index access throws for a non-empty object; a string, number or boolean has no elements.
     const Json::Value& list = task[M::files];
     std::vector<std::shared_ptr<DownItem>> read;
+    read.reserve(list.size());
     for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
         auto file = std::make_shared<DownItem>();
         file->fromJson(list[i]);
