@@ -224,15 +224,13 @@ std::string urlDecode(const std::string& text)
 
 std::wstring formatInt64W(int64_t value)
 {
-    const std::string narrow = std::to_string(value);
+    const std::string narrow = formatInt64(value);
     return std::wstring(narrow.begin(), narrow.end());
 }
 
 std::string formatInt64(int64_t value)
 {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(value));
-    return buffer;
+    return std::to_string(value);
 }
 
 std::string formatInt(int32_t value)
