@@ -104,7 +104,7 @@ void Downloader::endRun(const std::shared_ptr<Downloader>& job, const std::share
 {
     auto done = job->doneEvent;
     job->finished(job);
-    if (done)
+    if (done && !TaskMgr::instance().continueWithNext(job, done))
         done->set();
     if (endsStopped)
         job->sendStopped(task);

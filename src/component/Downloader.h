@@ -8,9 +8,10 @@
 //
 // Owned by the task queue through shared pointers: made on first need, reused for later tasks
 // of its kind, alive until the process ends. The queue sets `item` and `doneEvent`, then calls
-// start() on its queue thread; the run goes on in the job's worker thread (JobThread, kept from
-// run to run), which holds the job and its task until the run ends. stop() may come from any
-// thread at any time.
+// start(), on its queue thread or, when the job goes straight on to the next task, on the job's
+// own worker thread at the end of the run before; the run goes on in the job's worker thread
+// (JobThread, kept from run to run), which holds the job and its task until the run ends.
+// stop() may come from any thread at any time.
 //
 // Threads and guards:
 // - the worker runs runJob and every transfer handler; the timer thread runs onTick;
@@ -76,8 +77,9 @@ protected:
     void resetForRun();
     // Runs `transfer` with this job's stop() able to end it.
     ResumableTransfer::Result runTransfer(ResumableTransfer& transfer);
-    // The end of every run: `finished`, the permit, then "down_stoped" when `endsStopped`.
-    // From the call on, the queue may start this job again: only the arguments are used.
+    // The end of every run: `finished`, the permit (handed to the next task of this job's kind,
+    // else back to the queue), then "down_stoped" when `endsStopped`. From the call on, the
+    // queue may start this job again: only the arguments are used.
     static void endRun(const std::shared_ptr<Downloader>& job, const std::shared_ptr<DownItem>& task, bool endsStopped);
 
     // Sends one event of the current task: "id" and "name" are added here.
@@ -118,5 +120,5 @@ private:
 
     std::mutex abortLock;
     boost::function<void()> abortHook;  // guarded by abortLock
-    JobThread runner;                   // start()'s only (the queue thread's)
+    JobThread runner;                   // start()'s only (under the queue's start lock)
 };

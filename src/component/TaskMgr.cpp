@@ -246,9 +246,40 @@ void TaskMgr::startNextTask(EventPool& pool)
     auto item = takeNextTask();
     if (!item)
         return;
-    auto job = acquireJob(item->kind);
+    startJob(acquireJob(item->kind), item, pool.popIdle());
+}
+
+bool TaskMgr::continueWithNext(const std::shared_ptr<Downloader>& job, const std::shared_ptr<event_item>& permit)
+{
+    std::lock_guard<std::mutex> starting(m_startLock);
+    if (m_stop.load())
+        return false;
+    std::shared_ptr<DownItem> item;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        // A permit of a stopped earlier run must go back to its own pool: it does not count
+        // toward this run's thread count.
+        auto pool = m_pool.lock();
+        if (!pool || !pool->owns(*permit) || m_pending.empty() || m_pending.begin()->second->kind != job->kind)
+            return false;
+        auto idle = m_idleJobs.equal_range(job->kind);
+        auto self = std::find_if(idle.first, idle.second, [&](const auto& entry) { return entry.second == job; });
+        if (self == idle.second)
+            return false;
+        m_idleJobs.erase(self);
+        item = std::move(m_pending.begin()->second);
+        m_pending.erase(m_pending.begin());
+        ZLOG("获取任务,id:" << item->id);
+    }
+    startJob(job, item, permit);
+    return true;
+}
+
+void TaskMgr::startJob(const std::shared_ptr<Downloader>& job, const std::shared_ptr<DownItem>& item,
+                       std::shared_ptr<event_item> permit)
+{
     job->item = item;
-    job->doneEvent = pool.popIdle();
+    job->doneEvent = std::move(permit);
     auto slot = m_stopAll.connect([job] { job->stop(); });
     {
         std::lock_guard<std::mutex> lock(m_lock);

@@ -9,6 +9,9 @@
 // Queue: pending tasks wait in m_pending, in ascending id order. "start_queue" starts one
 // detached queue thread per run; it arms `threadCount` permits of a five-event pool, and every
 // permit that comes back starts the next pending task on an idle (or new) job of its kind.
+// A job that ends while the next pending task is of its own kind keeps its permit and runs
+// that task itself (continueWithNext): a queue of small files then costs neither the queue
+// thread's wake-up nor the job thread's per task.
 // A task added while the queue runs wakes the queue thread, which arms an idle permit for it,
 // so it starts at once when fewer than `threadCount` jobs run. A "start_queue" that meets a
 // running queue is remembered; if the run then ends with tasks pending and no stop asked for
@@ -21,10 +24,10 @@
 //   container operations and logging, never while calling a job, firing a signal or sending;
 //   it also guards m_startAsked and every change of m_running, so that a start meeting an
 //   ending run is either seen by the run's end or finds the queue stopped, never lost;
-// - m_startLock orders the start of a job (queue thread) against "stop_file" and "stop_queue"
-//   (page's thread), so a stop can never fall between a task leaving the pending map and its
-//   job becoming stoppable; it is held while calling a job's start() or stop(), which only set
-//   flags and spawn a thread;
+// - m_startLock orders the start of a job (queue thread, or the ending job's thread) against
+//   "stop_file" and "stop_queue" (page's thread), so a stop can never fall between a task
+//   leaving the pending map and its job becoming stoppable; it is held while calling a job's
+//   start() or stop(), which only set flags and spawn a thread;
 // - m_stop and m_running are atomics (m_running read without m_lock by isBusy()); m_stopAll
 //   relies on the signal library's own locking;
 // - m_sender is a shared holder swapped under m_senderLock; each sendText() calls the copy it
@@ -47,6 +50,7 @@
 
 class Downloader;
 class EventPool;
+class event_item;
 
 class TaskMgr {
 public:
@@ -77,6 +81,12 @@ public:
     void clearTasks();
     // Queue thread: removes and returns the pending task with the smallest id, or null.
     std::shared_ptr<DownItem> takeNextTask();
+    // A job's thread, at the end of its run, after `finished`: when the pending task with the
+    // smallest id is of the job's kind and the run is going on, starts it on that same job with
+    // the permit the ended run held, and returns true; the queue thread is not woken and the
+    // job's thread goes straight on to the next run. Otherwise returns false, and the permit goes
+    // back to the queue.
+    bool continueWithNext(const std::shared_ptr<Downloader>& job, const std::shared_ptr<event_item>& permit);
     // Page's thread: drops a pending task and stops every running job of that id.
     void stopTask(int id);
     // The ids of the running jobs, each once, a task being taken counted among them. Any thread.
@@ -105,6 +115,9 @@ private:
     // queue stopped.
     bool finishRun();
     void startNextTask(EventPool& pool);
+    // Under m_startLock: makes `job` run `item`, holding `permit`, and stoppable by "stop_queue".
+    void startJob(const std::shared_ptr<Downloader>& job, const std::shared_ptr<DownItem>& item,
+                  std::shared_ptr<event_item> permit);
     // Queue thread: arms as many of the run's idle permits as there are pending tasks.
     void armForPending(EventPool& pool, int permits);
     std::shared_ptr<Downloader> acquireJob(int kind);
@@ -127,6 +140,7 @@ private:
     std::multimap<int, std::shared_ptr<Downloader>> m_idleJobs;               // guarded by m_lock
     std::map<Downloader*, boost::signals2::connection> m_stopSlots;           // guarded by m_lock
     std::weak_ptr<EventPool> m_pool;  // guarded by m_lock: the running queue's pool, for wake()
+                                      // and for telling its permits from a stopped run's
 
     std::mutex m_startLock;
     boost::signals2::signal<void()> m_stopAll;

@@ -53,6 +53,7 @@ public:
     int index() const { return idx; }
 
 private:
+    friend class EventPool;
     std::shared_ptr<EventPoolSignals> signals;
     int idx;
 };
@@ -80,6 +81,8 @@ public:
     bool allIdle() const;
     // Items neither armed nor held.
     int idleCount() const { return static_cast<int>(idle.size()); }
+    // Whether `item` is one of this pool's. Any thread.
+    bool owns(const event_item& item) const { return item.signals == handles; }
 
 private:
     const int count = EventPoolSignals::kCount;

@@ -67,24 +67,31 @@ protected:
 
 }  // namespace
 
+// Also across kinds: a job that ends hands its slot to the next task only when that task is of
+// its own kind, so a folder between file tasks still takes its turn.
 TEST_F(QueueTest, TasksStartInIdOrderAndTheFirstOfAnIdStays)
 {
     for (int id : {7, 3, 5})
         page.post(addFile(id, server.url("/small?n=" + std::to_string(id)),
                           R"(,"pathLoc":")" + path(std::to_string(id)) + "\""));
     page.post(addFile(3, server.url("/small?dup")));
+    page.post(R"({"name":"add_folder","id":4,"nameLoc":"tree","pathLoc":"E:\\tree","files":[)"
+              R"({"pathLoc":"E:\\tree\\a","lenSvr":5000,"fileUrl":")" +
+              server.url("/small?n=4") + R"("}]})");
+    page.clear();  // its "init_end"
     page.post(R"({"name":"start_queue"})");
     waitQueueEnd();
     std::vector<std::string> targets;
     for (const auto& request : server.requests())
         targets.push_back(request.target);
-    EXPECT_EQ(targets, (std::vector<std::string>{"/small?n=3", "/small?n=5", "/small?n=7"}));
+    EXPECT_EQ(targets, (std::vector<std::string>{"/small?n=3", "/small?n=4", "/small?n=5", "/small?n=7"}));
     const auto events = trace(page.events());
     EXPECT_EQ(events.front(), "queue_begin");
     EXPECT_EQ(events[events.size() - 2], "queue_complete");
     EXPECT_EQ(events.back(), "queue_end");
     for (int id : {3, 5, 7})
         EXPECT_EQ(countOf(events, "down_complete#" + std::to_string(id)), 1u);
+    EXPECT_EQ(countOf(events, "down_complete#4"), 2u);  // its one file, then the folder
 }
 
 TEST_F(QueueTest, ThreadCountLimitsConcurrentTransfers)
