@@ -50,10 +50,12 @@ void Downloader::spawnRun(std::function<void()> body)
     ++runsStarted;
     try {
         runner.run([body = std::move(body)] {
-            {
-                DeferredWake::Scope events;  // the run's events reach the page in bursts
-                body();
-            }
+            body();
+            // The wake-ups the run kept go out before it counts as ended, unless this thread
+            // goes straight on to a run queued behind it: its events join the same burst, and
+            // that run's end (or its first wait for the network) sends them.
+            if (!JobThread::runQueuedBehind())
+                DeferredWake::flush();
             --runsStarted;
             TaskMgr::instance().activityEnded();
         });

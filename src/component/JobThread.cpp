@@ -1,6 +1,16 @@
 #include "component/JobThread.h"
 
+#include "platform/DeferredWake.h"
+
 #include <boost/thread/thread.hpp>
+
+thread_local JobThread::Shared* JobThread::current = nullptr;
+
+bool JobThread::runQueuedBehind()
+{
+    std::lock_guard<std::mutex> guard(current->lock);
+    return !current->bodies.empty();
+}
 
 JobThread::~JobThread()
 {
@@ -28,6 +38,8 @@ void JobThread::run(std::function<void()> body)
 
 void JobThread::loop(std::shared_ptr<Shared> state)
 {
+    current = state.get();
+    DeferredWake::Scope events;  // the runs' events reach the page in bursts
     std::unique_lock<std::mutex> guard(state->lock);
     for (;;) {
         state->changed.wait(guard, [&] { return state->ending || !state->bodies.empty(); });

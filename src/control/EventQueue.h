@@ -17,7 +17,9 @@
 
 class EventQueue {
 public:
-    static constexpr size_t kMaxEvents = 64;
+    // Room for the events of many small files that a job's thread sends before it lets the
+    // page's thread know (DeferredWake), so the senders seldom wait for it.
+    static constexpr size_t kMaxEvents = 1024;
     static constexpr size_t kMaxBytes = 1024 * 1024;
 
     enum class Pushed {

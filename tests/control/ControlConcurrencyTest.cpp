@@ -232,7 +232,7 @@ TEST(ControlConcurrency, PagesComeAndGoWhileWorkersSend)
 // waits for the page: no event is lost, none reordered, and memory stays bounded.
 TEST(ControlConcurrency, AWorkerRunsAheadOfABusyPageOnlyToTheBound)
 {
-    constexpr int kEvents = 200;
+    constexpr int kEvents = static_cast<int>(EventQueue::kMaxEvents) + 100;
     PageHarness page;
     std::atomic<int> sent{0};
     std::atomic<bool> release{false};
