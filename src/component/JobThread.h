@@ -5,9 +5,9 @@
 //
 // Owned by its job. run() is called from the queue's thread, or from the job's own thread at
 // the end of a run when the job goes straight on to its next task (that run follows as soon as
-// the calling one returns, without a wait); the thread shares its state with
-// the JobThread (under `lock`) and ends once the JobThread is destroyed and the run in progress
-// has returned. It is detached: the job may be destroyed from inside one of its own runs.
+// the calling one returns, without a wait). The thread shares its state with the JobThread
+// (under `lock`) and ends once the JobThread is destroyed and the run in progress has returned.
+// It is detached: the job may be destroyed from inside one of its own runs.
 #pragma once
 
 #include <condition_variable>

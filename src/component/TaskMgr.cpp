@@ -87,8 +87,11 @@ void TaskMgr::clearTasks()
 std::shared_ptr<DownItem> TaskMgr::takeNextTask()
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (m_pending.empty())
-        return nullptr;
+    return m_pending.empty() ? nullptr : popFirstPending();
+}
+
+std::shared_ptr<DownItem> TaskMgr::popFirstPending()
+{
     auto first = m_pending.begin();
     auto item = std::move(first->second);
     m_pending.erase(first);
@@ -267,9 +270,7 @@ bool TaskMgr::continueWithNext(const std::shared_ptr<Downloader>& job, const std
         if (self == idle.second)
             return false;
         m_idleJobs.erase(self);
-        item = std::move(m_pending.begin()->second);
-        m_pending.erase(m_pending.begin());
-        ZLOG("获取任务,id:" << item->id);
+        item = popFirstPending();
     }
     startJob(job, item, permit);
     return true;

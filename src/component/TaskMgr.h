@@ -115,6 +115,8 @@ private:
     // queue stopped.
     bool finishRun();
     void startNextTask(EventPool& pool);
+    // Under m_lock, with a task pending: removes and returns the one with the smallest id.
+    std::shared_ptr<DownItem> popFirstPending();
     // Under m_startLock: makes `job` run `item`, holding `permit`, and stoppable by "stop_queue".
     void startJob(const std::shared_ptr<Downloader>& job, const std::shared_ptr<DownItem>& item,
                   std::shared_ptr<event_item> permit);
