@@ -49,12 +49,12 @@ void Downloader::spawnRun(std::function<void()> body)
 {
     ++runsStarted;
     try {
-        runner.run([body = std::move(body)] {
+        runner.run([body = std::move(body), thread = &runner] {
             body();
             // The wake-ups the run kept go out before it counts as ended, unless this thread
             // goes straight on to a run queued behind it: its events join the same burst, and
             // that run's end (or its first wait for the network) sends them.
-            if (!JobThread::runQueuedBehind())
+            if (!thread->runQueuedBehind())
                 DeferredWake::flush();
             --runsStarted;
             TaskMgr::instance().activityEnded();

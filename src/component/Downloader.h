@@ -70,7 +70,8 @@ protected:
     using StopFlag = std::shared_ptr<boost::atomic<bool>>;
 
     // Hands one run to the job's worker thread; the run counts as in flight until `body` has
-    // returned.
+    // returned. `body` holds the job (a shared pointer), which keeps the job alive to the end of
+    // the run.
     void spawnRun(std::function<void()> body);
 
     // Clears the marks of the previous run: part mark, speed estimate, stop flag.

@@ -4,12 +4,10 @@
 
 #include <boost/thread/thread.hpp>
 
-thread_local JobThread::Shared* JobThread::current = nullptr;
-
-bool JobThread::runQueuedBehind()
+bool JobThread::runQueuedBehind() const
 {
-    std::lock_guard<std::mutex> guard(current->lock);
-    return !current->bodies.empty();
+    std::lock_guard<std::mutex> guard(shared->lock);
+    return !shared->bodies.empty();
 }
 
 JobThread::~JobThread()
@@ -38,7 +36,6 @@ void JobThread::run(std::function<void()> body)
 
 void JobThread::loop(std::shared_ptr<Shared> state)
 {
-    current = state.get();
     DeferredWake::Scope events;  // the runs' events reach the page in bursts
     std::unique_lock<std::mutex> guard(state->lock);
     for (;;) {

@@ -27,8 +27,8 @@ public:
     // no thread can be made). Each body runs inside one DeferredWake::Scope that the thread
     // holds for its whole life, so wake-ups kept by one run may be sent by the next.
     void run(std::function<void()> body);
-    // On a JobThread's own thread, from inside a body: whether another body waits behind it.
-    static bool runQueuedBehind();
+    // From inside a body, on the thread: whether another body waits behind it.
+    bool runQueuedBehind() const;
 
 private:
     struct Shared {
@@ -38,8 +38,6 @@ private:
         bool ending = false;                       // guarded by lock
     };
     static void loop(std::shared_ptr<Shared> state);
-
-    static thread_local Shared* current;  // the state of the JobThread that runs on this thread
 
     std::shared_ptr<Shared> shared;  // null until the first run
 };
