@@ -20,7 +20,8 @@
 // - `stopFlag`, `speed` and `lastPartMark` are atomics; `meter` has a lock of its own;
 // - the task's `lenLoc` and `lenSvr` are atomics (read by the timer thread and the progress
 //   texts while the worker writes them);
-// - `item` and `doneEvent` are written by the queue before start().
+// - `item` and `doneEvent` are written before start(), under the queue's start lock, by the
+//   queue thread or by the job's own worker at the end of the run before.
 // The end of a run fires `finished`, then sets `doneEvent`; from then on the queue may start the
 // job again, so the ending worker touches only its own copies after that point.
 #pragma once

@@ -39,5 +39,7 @@ private:
     };
     static void loop(std::shared_ptr<Shared> state);
 
-    std::shared_ptr<Shared> shared;  // null until the first run
+    // Null until the first run(), which sets it before handing the thread a body; never changed
+    // after, so the thread may read it (runQueuedBehind) without the lock.
+    std::shared_ptr<Shared> shared;
 };
